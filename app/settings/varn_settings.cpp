@@ -1,0 +1,65 @@
+#include "app/settings/varn_settings.h"
+
+bool gUseUSB;
+bool gUseUSBList;
+const char* gUSBList;
+bool gUseFTDIUart;
+bool gUseCoE;
+const char* gCoEList;
+bool gUseCoU;
+bool gListDevices;
+bool gLoadBits;
+const char* gBitList;
+bool gUseManagement;
+uint16_t gManagementPort = 1999;
+uint16_t gStartPort = 2000;
+bool gSetVCCINT;
+const char* gVCCINTList;
+bool gSetVCCBRAM;
+const char* gVCCBRAMList;
+bool gSetVCCHBM;
+const char* gVCCHBMList;
+bool gQuiet;
+uint32_t gTelemetryInterval = 1;
+bool gUseGUI;
+bool gUseAXIBridge;
+FILE* logFile;
+bool gDisableLocalAXI;
+bool gEnableXVC;
+uint16_t gXVCPort = 2345;
+uint8_t gSetFTDIJTAGLatency;
+uint8_t gSetFTDIUARTLatency;
+uint8_t guiLogLines = 10;
+
+void VARNSettingsReset() {
+  gUseUSB = false;
+  gUseUSBList = false;
+  gUSBList = nullptr;
+  gUseFTDIUart = false;
+  gUseCoE = false;
+  gCoEList = nullptr;
+  gUseCoU = false;
+  gListDevices = false;
+  gLoadBits = false;
+  gBitList = nullptr;
+  gUseManagement = false;
+  gManagementPort = 1999;
+  gStartPort = 2000;
+  gSetVCCINT = false;
+  gVCCINTList = nullptr;
+  gSetVCCBRAM = false;
+  gVCCBRAMList = nullptr;
+  gSetVCCHBM = false;
+  gVCCHBMList = nullptr;
+  gQuiet = false;
+  gTelemetryInterval = 1;
+  gUseGUI = false;
+  gUseAXIBridge = false;
+  logFile = nullptr;
+  gDisableLocalAXI = false;
+  gEnableXVC = false;
+  gXVCPort = 2345;
+  gSetFTDIJTAGLatency = 0;
+  gSetFTDIUARTLatency = 0;
+  guiLogLines = 10;
+}

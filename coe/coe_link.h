@@ -1,0 +1,36 @@
+// The board-controller link of CoE (TCP) and CoU (USB bulk) boards: one handle per
+// board with its own thread that connects, reconnects, reassembles packets, matches
+// answers to waiting requests by tag and keeps the controller's UART bytes per slot.
+#pragma once
+
+#include <cstdint>
+
+struct _VNCoELink;
+
+constexpr uint16_t VN_COE_PORT = 21363;
+constexpr uint16_t VN_COE_FLAGS = 0x8000;
+constexpr uint16_t VN_COE_TAG_REQUEST = 1;
+constexpr uint16_t VN_COE_TAG_UART = 2;
+constexpr uint16_t VN_COE_TAG_NOANSWER = 3;
+constexpr uint16_t VN_COE_ANSWER = 0x000A;
+constexpr uint16_t VN_COE_NAK = 0x000E;
+
+// Result codes of the link.
+enum : int {
+  VN_COE_OK = 0,
+  VN_COE_NOT_CONNECTED = 2,
+  VN_COE_SLOTS_BUSY = 3,
+  VN_COE_NO_ANSWER = 5,  // no answer within the bound, or the connection dropped while waiting
+};
+
+// Copies the address ("a.b.c.d" for TCP, "usb://bus.addr" for USB), starts the link
+// thread and returns at once; null when memory runs out.
+_VNCoELink* VNCoELinkCreate(const char* address, uint16_t port);
+uint8_t VNCoELinkIsConnected(_VNCoELink* link);
+// One request, one answer. Outputs may be null. Returns a code above.
+int VNCoELinkTransaction(_VNCoELink* link, uint16_t command, uint16_t tag, uint16_t flags, const uint8_t* payload,
+                         uint32_t payloadLen, uint16_t* answerCommand, uint16_t* answerWord, uint8_t* answer,
+                         uint32_t* answerLen, uint32_t answerCapacity);
+// Takes up to capacity bytes from the slot's UART ring, oldest first. 0, or 4 for a slot above 3.
+int VNCoELinkReadUART(_VNCoELink* link, uint8_t slot, uint8_t* buffer, uint32_t capacity, uint32_t* count);
+void VNCoELinkDestroy(_VNCoELink* link);

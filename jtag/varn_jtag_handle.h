@@ -1,0 +1,31 @@
+// The inside of a VARNJtag board handle, shared by the JTAG engine and the Parts that
+// drive a board through it (bitstream loading, regulators, XVC).
+#pragma once
+
+#include <cstdint>
+
+#include "ftdi/ftd2xx.h"
+#include "jtag/varn_jtag.h"
+
+struct MpsseBuffer;
+struct _VNCoELink;
+
+struct VARNJtag {
+  FT_HANDLE ftHandle;        // JTAG channel; null for CoE
+  MpsseBuffer* mpsse;        // owned; allocated zeroed at creation, also for CoE handles
+  _VNCoELink* coeLink;       // set for boards reached through a board controller
+  uint8_t xvcActive;         // the CoE link belongs to the XVC server; CoE shifts fail
+  uint32_t tapState;         // current TAP state code; RESET at creation
+  uint8_t busInitialized;
+  uint32_t jtagLatency;      // ms, 4 at creation
+  uint32_t uartLatency;      // ms, 4 at creation
+  uint16_t usbPid;           // FTDI product ID (0x6014 for CoE handles)
+  uint32_t jtagClockHz;
+  int32_t totalIrLength;     // as measured over FTDI; 0 for CoE
+  uint32_t deviceCount;      // 0..4
+  uint32_t idcodes[VARN_JTAG_MAX_DEVICES];
+  int32_t deviceType[VARN_JTAG_MAX_DEVICES];  // device-table row, -1 = none
+  int32_t irLength[VARN_JTAG_MAX_DEVICES];
+  uint8_t coeSlot[VARN_JTAG_MAX_DEVICES];     // 0, 1, 2, 3 at creation
+  FT_HANDLE uartHandle;      // companion UART channel, or null
+};
