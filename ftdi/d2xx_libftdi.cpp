@@ -1,0 +1,2 @@
+// The USB layer over libftdi1/libusb (placeholder until it lands).
+#include <ftdi.h>
