@@ -1,0 +1,114 @@
+// TAP operations over a CoE board controller in device-abstraction mode: the
+// controller walks the TAP itself, so only instruction loads, data shifts and idle
+// clocks travel, each addressed by device index.
+#include <cstring>
+
+#include "app/log/varn_log.h"
+#include "coe/coe_link.h"
+#include "jtag/coe_request.h"
+#include "jtag/tap.h"
+#include "jtag/tap_internal.h"
+
+namespace {
+
+constexpr uint16_t kCmdIdle = 0x100F;
+constexpr uint16_t kCmdShift = 0x1012;
+constexpr uint8_t kIdleFlags = 0x19;
+constexpr uint32_t kMaxChunkBits = 16384;
+constexpr uint32_t kMaxIdleClocks = 32767;
+constexpr uint32_t kAnswerCapacity = 4096;
+
+// Shift-request flags.
+constexpr uint8_t kFlagIr = 0x09;
+constexpr uint8_t kFlagDrEnd = 0x11;   // leaves the data register after this chunk
+constexpr uint8_t kFlagDrMore = 0x13;  // stays in Shift-DR for the next chunk
+constexpr uint8_t kFlagCapture = 0x20;
+constexpr uint8_t kFlagReverse = 0x40;
+
+}  // namespace
+
+int tap_coe_ir_shift(VARNJtag* jtag, int32_t tdiSideBits, int32_t irLength, uint64_t instruction, uint64_t* capture) {
+  if (jtag->xvcActive) return -1;
+  if (irLength <= 0 || irLength > 64 || tdiSideBits < 0) {
+    VARNLog("CoE IR SHIFT refused: IR length %i, offset %i\n", irLength, tdiSideBits);
+    return -1;
+  }
+  const uint32_t n = static_cast<uint32_t>(irLength);
+  uint8_t payload[4 + 8];
+  payload[0] = static_cast<uint8_t>(tdiSideBits / irLength);
+  payload[1] = capture ? static_cast<uint8_t>(kFlagIr | kFlagCapture) : kFlagIr;
+  payload[2] = 0;
+  payload[3] = 0;
+  const uint32_t bytes = (n + 7) / 8;
+  for (uint32_t i = 0; i < bytes; ++i) payload[4 + i] = static_cast<uint8_t>(instruction >> (8 * i));
+  uint8_t answer[kAnswerCapacity];
+  uint32_t answerLen = 0;
+  if (varn_jtag_coe_request(jtag->coeLink, kCmdShift, VN_COE_TAG_REQUEST, payload, 4 + bytes, answer, &answerLen,
+                            sizeof answer) != 0) {
+    VARNLog("CoE IR SHIFT failed\n");
+    return -1;
+  }
+  if (capture != nullptr) {
+    uint64_t v = 0;
+    for (uint32_t i = 0; i < answerLen && i < 8; ++i) v |= static_cast<uint64_t>(answer[i]) << (8 * i);
+    *capture = v;
+  }
+  return 0;
+}
+
+int tap_coe_dr_shift(VARNJtag* jtag, uint32_t device, uint64_t bits, const uint8_t* tdi, uint8_t* tdo,
+                     uint32_t endState, bool reverse) {
+  if (jtag->xvcActive) return -1;
+  if (bits == 0) return 0;
+  uint8_t payload[4 + kMaxChunkBits / 8];
+  uint8_t answer[kAnswerCapacity];
+  for (uint64_t start = 0; start < bits; start += kMaxChunkBits) {
+    const uint32_t chunk = static_cast<uint32_t>(bits - start < kMaxChunkBits ? bits - start : kMaxChunkBits);
+    const bool lastChunk = start + chunk >= bits;
+    const uint32_t bytes = (chunk + 7) / 8;
+    uint8_t flags = (lastChunk && endState != DRSHIFT) ? kFlagDrEnd : kFlagDrMore;
+    if (tdo) flags |= kFlagCapture;
+    if (reverse) flags |= kFlagReverse;
+    payload[0] = static_cast<uint8_t>(device);
+    payload[1] = flags;
+    payload[2] = static_cast<uint8_t>(chunk & 0xFF);
+    payload[3] = static_cast<uint8_t>(chunk >> 8);
+    if (tdi) {
+      std::memcpy(payload + 4, tdi + start / 8, bytes);
+    } else {
+      std::memset(payload + 4, 0, bytes);
+    }
+    uint32_t answerLen = 0;
+    if (varn_jtag_coe_request(jtag->coeLink, kCmdShift, VN_COE_TAG_REQUEST, payload, 4 + bytes, answer, &answerLen,
+                              sizeof answer) != 0) {
+      VARNLog("CoE DR SHIFT failed\n");
+      return -1;
+    }
+    if (tdo) {
+      // Bytes a short answer does not cover read as zero, as a cleared FTDI capture does.
+      std::memset(tdo + start / 8, 0, bytes);
+      std::memcpy(tdo + start / 8, answer, answerLen < bytes ? answerLen : bytes);
+    }
+  }
+  return 0;
+}
+
+int tap_coe_wait(VARNJtag* jtag, uint32_t clocks) {
+  if (jtag->xvcActive) return -1;
+  return coe_clock_cycles(jtag->coeLink, clocks);
+}
+
+int coe_clock_cycles(_VNCoELink* link, uint32_t clocks) {
+  while (clocks > 0) {
+    const uint32_t n = clocks < kMaxIdleClocks ? clocks : kMaxIdleClocks;
+    const uint8_t payload[4] = {0x00, kIdleFlags, static_cast<uint8_t>(n & 0xFF), static_cast<uint8_t>(n >> 8)};
+    if (varn_jtag_coe_request(link, kCmdIdle, VN_COE_TAG_REQUEST, payload, sizeof payload, nullptr, nullptr, 0) != 0)
+      return -1;
+    clocks -= n;
+  }
+  return 0;
+}
+
+int coe_clock_tms(_VNCoELink*, uint8_t, uint8_t*, uint64_t, bool) { return -1; }
+
+int coe_clock_data(_VNCoELink*, const uint8_t*, uint8_t*, uint64_t, bool) { return -1; }
