@@ -20,6 +20,7 @@ enum : int {
   VN_COE_OK = 0,
   VN_COE_NOT_CONNECTED = 2,
   VN_COE_SLOTS_BUSY = 3,
+  VN_COE_BAD_ARGUMENT = 4,  // UART slot above 3, payload missing or longer than a packet can carry
   VN_COE_NO_ANSWER = 5,  // no answer within the bound, or the connection dropped while waiting
 };
 
@@ -34,3 +35,8 @@ int VNCoELinkTransaction(_VNCoELink* link, uint16_t command, uint16_t tag, uint1
 // Takes up to capacity bytes from the slot's UART ring, oldest first. 0, or 4 for a slot above 3.
 int VNCoELinkReadUART(_VNCoELink* link, uint8_t slot, uint8_t* buffer, uint32_t capacity, uint32_t* count);
 void VNCoELinkDestroy(_VNCoELink* link);
+
+// How long a request waits for its answer before it fails with VN_COE_NO_ANSWER and the
+// link reconnects to get back in step with the controller (3000 ms unless changed).
+constexpr uint32_t VN_COE_ANSWER_TIMEOUT_MS = 3000;
+void VNCoELinkSetAnswerTimeout(_VNCoELink* link, uint32_t ms);

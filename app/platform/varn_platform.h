@@ -53,6 +53,9 @@ uint16_t varn_local_port(varn_socket s);
 int varn_parse_ipv4(const char* dotted, uint32_t* outNetOrder);
 // Connects to dotted IPv4 text. 0, or -1 (system error kept).
 int varn_connect_ipv4(varn_socket s, const char* dotted, uint16_t port);
+// Connects like varn_connect_ipv4 but gives up after timeoutUs (the error is then a
+// time-out); the socket is left non-blocking. 0, or -1 (system error kept).
+int varn_connect_ipv4_timeout(varn_socket s, const char* dotted, uint16_t port, int64_t timeoutUs);
 
 // A connected pair of local stream sockets. 0, or -1.
 int varn_socketpair(varn_socket out[2]);

@@ -108,6 +108,42 @@ int varn_connect_ipv4(varn_socket s, const char* dotted, uint16_t port) {
   return r == 0 ? 0 : -1;
 }
 
+int varn_connect_ipv4_timeout(varn_socket s, const char* dotted, uint16_t port, int64_t timeoutUs) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  if (::inet_pton(AF_INET, dotted, &a.sin_addr) != 1) {
+    errno = EINVAL;
+    return -1;
+  }
+  if (varn_set_nonblocking(s, true) != 0) return -1;
+  if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0) return 0;
+  if (errno != EINPROGRESS && errno != EINTR) return -1;
+  uint64_t deadline = varn_monotonic_ns() + static_cast<uint64_t>(timeoutUs) * 1000u;
+  for (;;) {
+    uint64_t now = varn_monotonic_ns();
+    if (now >= deadline) {
+      errno = ETIMEDOUT;
+      return -1;
+    }
+    fd_set w;
+    FD_ZERO(&w);
+    FD_SET(s, &w);
+    int r = varn_select(s + 1, nullptr, &w, static_cast<int64_t>((deadline - now) / 1000u));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return -1;
+    if (r == 0) continue;
+    int err = 0;
+    socklen_t len = sizeof(err);
+    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return -1;
+    if (err != 0) {
+      errno = err;
+      return -1;
+    }
+    return 0;
+  }
+}
+
 int varn_socketpair(varn_socket out[2]) { return ::socketpair(AF_UNIX, SOCK_STREAM, 0, out) == 0 ? 0 : -1; }
 
 long varn_send(varn_socket s, const void* data, size_t len) {
