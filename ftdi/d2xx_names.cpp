@@ -33,7 +33,7 @@ FT_DEVICE deviceType(uint16_t bcdDevice) {
 // Copies at most max characters of src and terminates; returns the length written.
 static size_t copyCut(char* out, const char* src, size_t max) {
   size_t n = src ? strnlen(src, max) : 0;
-  memcpy(out, src, n);
+  if (n > 0) memcpy(out, src, n);
   out[n] = '\0';
   return n;
 }
