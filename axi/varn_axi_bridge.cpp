@@ -1,0 +1,513 @@
+// The bridge's work thread. The FPGA-side stream and every client stream are cut into
+// packets by their own assemblers; packets are collected into one output buffer per
+// destination and sent once per receive, which keeps a pipelined client's stream in
+// large writes instead of one system call per packet.
+#include "axi/varn_axi_bridge.h"
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <thread>
+
+#include "app/log/varn_log.h"
+#include "axi/varn_axi_packet.h"
+
+namespace {
+
+constexpr size_t kBuf = 8192;
+constexpr uint8_t kFree = 0xFF;    // origin client: number not in use
+constexpr uint8_t kOrphan = 0xFE;  // in use, but its client has gone: the answer is dropped
+
+uint64_t nowMs() { return varn_monotonic_ns() / 1000000u; }
+
+struct ClientState {
+  varn_socket sock = VARN_INVALID_SOCKET;
+  VARNAXIAssembler window{};
+  uint8_t mask = 0;
+  uint32_t bulkRemainder = 0;  // payload bytes still to come from this client
+  bool bulkDiscard = false;    // the remainder belongs to a refused bulk write
+  uint64_t bulkProgressMs = 0;
+  uint8_t out[kBuf];
+  size_t outLen = 0;
+};
+
+}  // namespace
+
+struct VARNAXIBridge {
+  varn_socket upstream = VARN_INVALID_SOCKET;
+  varn_socket listener = VARN_INVALID_SOCKET;
+  std::thread workThread;
+  std::atomic<uint8_t> running{1};
+  uint8_t bridgeSeq = 0;
+  varn_socket clients[VARN_AXI_BRIDGE_MAX_CLIENTS];
+  // Destroy writes a byte here so that the wait, which has no time-out, ends at once.
+  varn_socket wake[2] = {VARN_INVALID_SOCKET, VARN_INVALID_SOCKET};
+  std::atomic<int> clientCount{0};
+  std::atomic<int> inFlight{0};
+  std::atomic<bool> serving{true};
+};
+
+namespace {
+
+class Worker {
+ public:
+  explicit Worker(VARNAXIBridge* b) : b_(b) {
+    VARNAXIAssemblerReset(&upWindow_);
+    std::memset(originClient_, kFree, sizeof(originClient_));
+    for (auto& c : c_) VARNAXIAssemblerReset(&c.window);
+  }
+  void run();
+
+ private:
+  bool bulkForwarding() const {
+    for (const auto& c : c_)
+      if (varn_socket_valid(c.sock) && c.bulkRemainder && !c.bulkDiscard) return true;
+    return false;
+  }
+  int freeNumbers() const { return 256 - inUse_; }
+  void publish() {
+    int n = 0;
+    for (const auto& c : c_) n += varn_socket_valid(c.sock) ? 1 : 0;
+    b_->clientCount = n;
+    b_->inFlight = inUse_;
+  }
+
+  void acceptClient();
+  void dropClient(int i, const char* message);
+  bool sendToClient(int i, const uint8_t* data, size_t len);
+  void queueToClient(int i, const uint8_t* packet);
+  void flushClients();
+  void serveUpstream();
+  void serveClient(int i);
+  bool sendUpstream(const uint8_t* data, size_t len);
+  bool flushUpstream();
+  void forward(int i, uint8_t* packet);
+  void reclaimStale();
+  void checkBulkStall();
+  void retire(const char* message);
+  void closeClients();
+
+  VARNAXIBridge* b_;
+  VARNAXIAssembler upWindow_;
+  ClientState c_[VARN_AXI_BRIDGE_MAX_CLIENTS];
+  uint8_t originSeq_[256] = {};
+  uint8_t originClient_[256];
+  uint8_t originCmd_[256] = {};  // command low nibble the answer must carry
+  uint64_t originMs_[256] = {};
+  int inUse_ = 0;
+  uint8_t rx_[kBuf];
+  // A receive of kBuf bytes can complete one packet begun in the previous receive.
+  uint8_t up_[kBuf + VARN_AXI_PACKET_SIZE];
+  size_t upLen_ = 0;
+  bool retired_ = false;
+};
+
+void Worker::closeClients() {
+  for (int i = 0; i < VARN_AXI_BRIDGE_MAX_CLIENTS; ++i) {
+    if (varn_socket_valid(c_[i].sock)) varn_close_socket(c_[i].sock);
+    c_[i].sock = VARN_INVALID_SOCKET;
+    b_->clients[i] = VARN_INVALID_SOCKET;
+  }
+}
+
+// The FPGA side is gone or the wait cannot work: this bridge stops, the rest of the
+// process (every other board) goes on.
+void Worker::retire(const char* message) {
+  if (message) VARNLog("%s", message);
+  closeClients();
+  if (varn_socket_valid(b_->listener)) varn_close_socket(b_->listener);
+  b_->listener = VARN_INVALID_SOCKET;
+  b_->running = 0;
+  b_->serving = false;
+  retired_ = true;
+  publish();
+}
+
+bool Worker::sendUpstream(const uint8_t* data, size_t len) {
+  if (varn_send_all(b_->upstream, data, len) == 0) return true;
+  retire("Lost upstream connection\n");
+  return false;
+}
+
+bool Worker::flushUpstream() {
+  if (upLen_ == 0) return true;
+  size_t n = upLen_;
+  upLen_ = 0;
+  return sendUpstream(up_, n);
+}
+
+void Worker::dropClient(int i, const char* message) {
+  ClientState& c = c_[i];
+  if (message) VARNLog("%s", message);
+  varn_close_socket(c.sock);
+  c.sock = VARN_INVALID_SOCKET;
+  b_->clients[i] = VARN_INVALID_SOCKET;
+  // Its outstanding answers must not reach whoever takes the slot next.
+  for (int s = 0; s < 256; ++s)
+    if (originClient_[s] == i) originClient_[s] = kOrphan;
+  if (c.bulkRemainder && !c.bulkDiscard) {
+    // The FPGA is in the middle of this client's payload and would read every later
+    // request as payload bytes: complete the payload with zeros so its stream stays framed.
+    VARNLog("Client %i left during a bulk write - padding the last %u bytes upstream\n", i, c.bulkRemainder);
+    static const uint8_t zeros[kBuf] = {};
+    if (!flushUpstream()) return;
+    uint32_t left = c.bulkRemainder;
+    c.bulkRemainder = 0;
+    while (left) {
+      uint32_t n = left < kBuf ? left : uint32_t(kBuf);
+      if (!sendUpstream(zeros, n)) return;
+      left -= n;
+    }
+  }
+  c.bulkRemainder = 0;
+  c.bulkDiscard = false;
+  c.outLen = 0;
+  c.mask = 0;
+  VARNAXIAssemblerReset(&c.window);
+  publish();
+}
+
+// Client sockets are non-blocking: a client that stops taking its answers is given a
+// bounded time, then dropped, so it cannot hold up the others.
+bool Worker::sendToClient(int i, const uint8_t* data, size_t len) {
+  varn_socket s = c_[i].sock;
+  uint64_t deadline = nowMs() + VARN_AXI_BRIDGE_CLIENT_SEND_MS;
+  while (len > 0) {
+    long n = varn_send(s, data, len);
+    if (n > 0) {
+      data += n;
+      len -= size_t(n);
+      continue;
+    }
+    if (n < 0 && varn_error_is_interrupted()) continue;
+    if (n < 0 && varn_error_would_block()) {
+      uint64_t now = nowMs();
+      if (now >= deadline) return false;
+      fd_set ws;
+      FD_ZERO(&ws);
+      FD_SET(s, &ws);
+      varn_select(int(s) + 1, nullptr, &ws, int64_t(deadline - now) * 1000);
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
+void Worker::queueToClient(int i, const uint8_t* packet) {
+  ClientState& c = c_[i];
+  if (c.outLen + VARN_AXI_PACKET_SIZE > sizeof(c.out)) {
+    if (!sendToClient(i, c.out, c.outLen)) {
+      c.outLen = 0;
+      dropClient(i, "Client Dropped\n");
+      return;
+    }
+    c.outLen = 0;
+  }
+  std::memcpy(c.out + c.outLen, packet, VARN_AXI_PACKET_SIZE);
+  c.outLen += VARN_AXI_PACKET_SIZE;
+}
+
+void Worker::flushClients() {
+  for (int i = 0; i < VARN_AXI_BRIDGE_MAX_CLIENTS; ++i) {
+    ClientState& c = c_[i];
+    if (!c.outLen || !varn_socket_valid(c.sock)) continue;
+    bool ok = sendToClient(i, c.out, c.outLen);
+    c.outLen = 0;
+    if (!ok) dropClient(i, "Client Dropped\n");
+  }
+}
+
+void Worker::serveUpstream() {
+  long n = varn_recv(b_->upstream, rx_, sizeof(rx_));
+  if (n < 0 && varn_error_is_interrupted()) return;
+  if (n <= 0) {
+    retire("Lost upstream connection\n");
+    return;
+  }
+  const uint8_t* p = rx_;
+  size_t len = size_t(n);
+  uint8_t pkt[VARN_AXI_PACKET_SIZE];
+  while (VARNAXIAssemblerNext(&upWindow_, &p, &len, pkt, "Bad Upstream CRC\n")) {
+    if ((pkt[0] & 0x0F) == VARN_AXI_CMD_INTERRUPT) {
+      uint8_t set = pkt[0] >> 4;
+      for (int i = 0; i < VARN_AXI_BRIDGE_MAX_CLIENTS; ++i)
+        if (varn_socket_valid(c_[i].sock) && (c_[i].mask & set)) queueToClient(i, pkt);
+      continue;
+    }
+    uint8_t s = pkt[1];
+    uint8_t owner = originClient_[s];
+    if (owner == kFree) continue;
+    // An answer that does not fit the request sent under this number is not its answer
+    // (a stray or a late one): dropping it keeps the number for the real answer.
+    if ((pkt[0] & 0x0F) != originCmd_[s]) continue;
+    originClient_[s] = kFree;
+    --inUse_;
+    if (owner >= VARN_AXI_BRIDGE_MAX_CLIENTS || !varn_socket_valid(c_[owner].sock)) continue;
+    pkt[1] = originSeq_[s];
+    VARNAXIPacketSeal(pkt);
+    queueToClient(owner, pkt);
+  }
+  flushClients();
+  publish();
+}
+
+void Worker::acceptClient() {
+  varn_socket s = varn_accept(b_->listener, nullptr, nullptr);
+  if (!varn_socket_valid(s)) return;
+  int slot = -1;
+  for (int i = 0; i < VARN_AXI_BRIDGE_MAX_CLIENTS && slot < 0; ++i)
+    if (!varn_socket_valid(c_[i].sock)) slot = i;
+  if (slot < 0) {
+    VARNLog("Dropped client since %i clients are already connected\n", VARN_AXI_BRIDGE_MAX_CLIENTS);
+    varn_close_socket(s);
+    return;
+  }
+#ifndef _WIN32
+  if (s >= FD_SETSIZE) {
+    VARNLog("Dropped client: socket %i is beyond what the wait can watch (%i)\n", int(s), int(FD_SETSIZE));
+    varn_close_socket(s);
+    return;
+  }
+#endif
+  if (varn_set_nonblocking(s, true) != 0) {
+    VARNLog("Dropped client: cannot make its socket non-blocking (error %i)\n", varn_error_code());
+    varn_close_socket(s);
+    return;
+  }
+  if (varn_set_nodelay(s) != 0) varn_perror("TCP_NODELAY");
+  ClientState& c = c_[slot];
+  c.sock = s;
+  b_->clients[slot] = s;
+  VARNAXIAssemblerReset(&c.window);
+  c.mask = 0;
+  c.bulkRemainder = 0;
+  c.bulkDiscard = false;
+  c.outLen = 0;
+  VARNLog("New client connected\n");
+  publish();
+}
+
+// Sends one request upstream under a free number of the bridge. The caller made sure
+// one is free.
+void Worker::forward(int i, uint8_t* pkt) {
+  while (originClient_[b_->bridgeSeq] != kFree) ++b_->bridgeSeq;
+  uint8_t s = b_->bridgeSeq++;
+  originSeq_[s] = pkt[1];
+  originClient_[s] = uint8_t(i);
+  originCmd_[s] = pkt[0] == VARN_AXI_CMD_BULK ? VARN_AXI_CMD_WRITE : pkt[0];
+  originMs_[s] = nowMs();
+  ++inUse_;
+  pkt[1] = s;
+  VARNAXIPacketSeal(pkt);
+  std::memcpy(up_ + upLen_, pkt, VARN_AXI_PACKET_SIZE);
+  upLen_ += VARN_AXI_PACKET_SIZE;
+}
+
+void Worker::serveClient(int i) {
+  ClientState& c = c_[i];
+  // Take no more bytes than can go upstream now: every packet needs a free number,
+  // payload bytes need none.
+  int64_t budget = int64_t(freeNumbers()) * int64_t(VARN_AXI_PACKET_SIZE) - c.window.fill;
+  if (budget < 0) budget = 0;
+  budget += c.bulkRemainder;
+  if (budget > int64_t(sizeof(rx_))) budget = int64_t(sizeof(rx_));
+  if (budget == 0) return;
+  long n = varn_recv(c.sock, rx_, size_t(budget));
+  if (n < 0 && (varn_error_is_interrupted() || varn_error_would_block())) return;
+  if (n <= 0) {
+    dropClient(i, "Client disconnected\n!");
+    return;
+  }
+  const uint8_t* p = rx_;
+  size_t len = size_t(n);
+  uint8_t pkt[VARN_AXI_PACKET_SIZE];
+  upLen_ = 0;
+  while (len > 0) {
+    if (c.bulkRemainder) {
+      uint32_t take = len < c.bulkRemainder ? uint32_t(len) : c.bulkRemainder;
+      if (!c.bulkDiscard) {
+        std::memcpy(up_ + upLen_, p, take);
+        upLen_ += take;
+      }
+      c.bulkRemainder -= take;
+      if (!c.bulkRemainder) c.bulkDiscard = false;
+      c.bulkProgressMs = nowMs();
+      p += take;
+      len -= take;
+      continue;
+    }
+    if (!VARNAXIAssemblerNext(&c.window, &p, &len, pkt, "Bad CRC\n")) break;
+    switch (pkt[0]) {
+      case VARN_AXI_CMD_TEST:
+      case VARN_AXI_CMD_READ:
+      case VARN_AXI_CMD_WRITE:
+        forward(i, pkt);
+        break;
+      case VARN_AXI_CMD_BULK: {
+        uint32_t length = VARNAXIPacketData(pkt);
+        c.bulkProgressMs = nowMs();
+        if (length % 16 != 0 || length > VARN_AXI_BRIDGE_MAX_BULK) {
+          // Forwarding it would leave the FPGA reading a payload nobody can frame.
+          VARNLog("Refused bulk write of %u bytes from client %i (a multiple of 16 up to %u is allowed)\n", length,
+                  i, VARN_AXI_BRIDGE_MAX_BULK);
+          c.bulkRemainder = length;
+          c.bulkDiscard = true;
+          break;
+        }
+        forward(i, pkt);
+        c.bulkRemainder = length;
+        c.bulkDiscard = false;
+        break;
+      }
+      case VARN_AXI_CMD_IRQ_MASK:
+        c.mask = pkt[2];
+        VARNLog("Interrupt Registration - Client %i mask %02hhx\n", i, c.mask);
+        break;
+      default:
+        VARNLog("Unknown CMD: %02hhx\n", pkt[0]);
+        break;
+    }
+  }
+  flushUpstream();
+  publish();
+}
+
+// Runs only when every number is in use: the ones whose answers are overdue are taken
+// back, so that a board that stopped answering for a while does not stop the bridge.
+void Worker::reclaimStale() {
+  uint64_t now = nowMs();
+  int count = 0;
+  for (int s = 0; s < 256; ++s) {
+    if (originClient_[s] == kFree || now - originMs_[s] < uint64_t(VARN_AXI_BRIDGE_RECLAIM_MS)) continue;
+    originClient_[s] = kFree;
+    --inUse_;
+    ++count;
+  }
+  if (count) {
+    VARNLog("Reclaimed %i upstream sequence numbers unanswered for %i ms or more\n", count,
+            VARN_AXI_BRIDGE_RECLAIM_MS);
+    publish();
+  }
+}
+
+void Worker::checkBulkStall() {
+  uint64_t now = nowMs();
+  for (int i = 0; i < VARN_AXI_BRIDGE_MAX_CLIENTS; ++i) {
+    ClientState& c = c_[i];
+    if (!varn_socket_valid(c.sock) || !c.bulkRemainder || c.bulkDiscard) continue;
+    if (now - c.bulkProgressMs < uint64_t(VARN_AXI_BRIDGE_BULK_STALL_MS)) continue;
+    VARNLog("Client %i sent nothing for %i ms in the middle of a bulk write - dropping it\n", i,
+            VARN_AXI_BRIDGE_BULK_STALL_MS);
+    dropClient(i, nullptr);
+  }
+}
+
+void Worker::run() {
+  while (b_->running && !retired_) {
+    bool exclusive = bulkForwarding();
+    bool stalled = freeNumbers() == 0;
+    fd_set rs;
+    FD_ZERO(&rs);
+    int maxFd = 0;
+    auto watch = [&](varn_socket s) {
+      FD_SET(s, &rs);
+      if (int(s) > maxFd) maxFd = int(s);
+    };
+    watch(b_->wake[0]);
+    watch(b_->upstream);
+    watch(b_->listener);
+    bool eligible[VARN_AXI_BRIDGE_MAX_CLIENTS] = {};
+    for (int i = 0; i < VARN_AXI_BRIDGE_MAX_CLIENTS; ++i) {
+      const ClientState& c = c_[i];
+      if (!varn_socket_valid(c.sock)) continue;
+      // While a bulk payload is under way only its sender is read, so that the payload
+      // reaches the FPGA in one piece; without free numbers, only payload bytes can move.
+      bool bulk = c.bulkRemainder && !c.bulkDiscard;
+      eligible[i] = exclusive ? bulk : (!stalled || c.bulkRemainder);
+      if (eligible[i]) watch(c.sock);
+    }
+    int64_t timeoutUs = -1;
+    if (stalled || exclusive) timeoutUs = 100000;
+
+    int r = varn_select(maxFd + 1, &rs, nullptr, timeoutUs);
+    if (r < 0) {
+      if (varn_error_is_interrupted()) continue;
+      VARNLog("pselect error\n");
+      VARNLog("AXI bridge stops serving this FPGA after wait error %i\n", varn_error_code());
+      retire(nullptr);
+      break;
+    }
+    if (!b_->running) break;
+    if (FD_ISSET(b_->wake[0], &rs)) {
+      uint8_t drain[16];
+      varn_recv(b_->wake[0], drain, sizeof(drain));
+    }
+    if (FD_ISSET(b_->upstream, &rs)) {
+      serveUpstream();
+      if (retired_) break;
+    }
+    if (FD_ISSET(b_->listener, &rs)) acceptClient();
+    if (stalled) reclaimStale();
+    if (exclusive) checkBulkStall();
+    for (int i = 0; i < VARN_AXI_BRIDGE_MAX_CLIENTS && !retired_; ++i) {
+      if (!eligible[i] || !varn_socket_valid(c_[i].sock) || !FD_ISSET(c_[i].sock, &rs)) continue;
+      if (freeNumbers() == 0 && !c_[i].bulkRemainder) continue;
+      serveClient(i);
+      // The rest of a bulk payload comes before anything of anybody else.
+      if (varn_socket_valid(c_[i].sock) && c_[i].bulkRemainder && !c_[i].bulkDiscard) break;
+    }
+  }
+  if (!retired_) closeClients();
+  publish();
+}
+
+}  // namespace
+
+VARNAXIBridge* VARNAXIBridgeCreate(varn_socket upstream, varn_socket listener) {
+  VARNAXIBridge* b = new (std::nothrow) VARNAXIBridge;
+  if (!b) return nullptr;
+  b->upstream = upstream;
+  b->listener = listener;
+  for (auto& c : b->clients) c = VARN_INVALID_SOCKET;
+  if (varn_socketpair(b->wake) != 0) {
+    varn_perror("AXI bridge wake-up socket pair");
+    delete b;
+    return nullptr;
+  }
+  try {
+    b->workThread = std::thread([b] {
+      // The worker's buffers (about 150 KiB) live on the heap, made once.
+      std::unique_ptr<Worker> w(new Worker(b));
+      w->run();
+    });
+  } catch (const std::exception& e) {
+    VARNLog("Failed to start the AXI bridge thread: %s\n", e.what());
+    varn_close_socket(b->wake[0]);
+    varn_close_socket(b->wake[1]);
+    delete b;
+    return nullptr;
+  }
+  return b;
+}
+
+void VARNAXIBridgeDestroy(VARNAXIBridge** handle) {
+  if (!handle || !*handle) return;
+  VARNAXIBridge* b = *handle;
+  *handle = nullptr;
+  b->running = 0;
+  uint8_t one = 1;
+  varn_send(b->wake[1], &one, 1);
+  if (b->workThread.joinable()) b->workThread.join();
+  varn_close_socket(b->wake[0]);
+  varn_close_socket(b->wake[1]);
+  delete b;
+}
+
+int VARNAXIBridgeStatus(VARNAXIBridge* bridge, int* clients, int* inFlight) {
+  if (!bridge) return 6;
+  if (clients) *clients = bridge->clientCount;
+  if (inFlight) *inFlight = bridge->inFlight;
+  return bridge->serving ? 0 : 6;
+}

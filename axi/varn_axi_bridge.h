@@ -1,0 +1,37 @@
+// The multi-client AXI bridge: up to 16 TCP clients share one FPGA's AXI packet
+// stream. Requests go upstream under the bridge's own sequence numbers, answers come
+// back to the client that asked (with its own sequence number restored), interrupts
+// fan out by each client's registered mask, and bulk payloads pass through whole.
+// One thread per bridge does all the work.
+#pragma once
+
+#include <cstdint>
+
+#include "app/platform/varn_platform.h"
+
+struct VARNAXIBridge;
+
+constexpr int VARN_AXI_BRIDGE_MAX_CLIENTS = 16;
+// Largest bulk write a client may pass through. Longer ones (and lengths that are not
+// a multiple of 16) are refused: their payload is read and dropped, not forwarded.
+constexpr uint32_t VARN_AXI_BRIDGE_MAX_BULK = 16u * 1024 * 1024;
+// An upstream sequence number whose answer has not come after this long is taken back
+// once the bridge runs out of free numbers, so that it recovers when the FPGA answers again.
+constexpr int VARN_AXI_BRIDGE_RECLAIM_MS = 5000;
+// A client that stops sending in the middle of a bulk payload holds up every other
+// client; after this long without a byte it is dropped.
+constexpr int VARN_AXI_BRIDGE_BULK_STALL_MS = 5000;
+// A client that does not take its answers for this long is dropped.
+constexpr int VARN_AXI_BRIDGE_CLIENT_SEND_MS = 1000;
+
+// `upstream`: the stream to the FPGA side (one end of a socket pair whose other end
+// the board thread pumps). `listener`: the listening TCP socket of the port. Neither
+// is closed by destroy; when the upstream is lost the bridge closes its clients and
+// the listener and stops serving. Null when it cannot be started.
+VARNAXIBridge* VARNAXIBridgeCreate(varn_socket upstream, varn_socket listener);
+// Stops the thread promptly (it has a wake-up of its own), closes the clients and
+// frees the handle; clears *bridge.
+void VARNAXIBridgeDestroy(VARNAXIBridge** bridge);
+// 0 while the bridge serves, 6 once it has stopped (lost upstream, wait error).
+// Optional outputs: connected clients, upstream sequence numbers in use.
+int VARNAXIBridgeStatus(VARNAXIBridge* bridge, int* clients, int* inFlight);

@@ -1,0 +1,131 @@
+#include "axi/varn_axi_packet.h"
+
+#include <array>
+#include <cstring>
+
+#include "app/log/varn_log.h"
+
+int _VARNAXIMakePacket(uint8_t* buf, uint8_t command, uint8_t sequence, uint64_t address, uint32_t data) {
+  buf[0] = command;
+  buf[1] = sequence;
+  for (int i = 0; i < 8; ++i) buf[2 + i] = uint8_t(address >> (56 - 8 * i));
+  buf[10] = uint8_t(data >> 24);
+  buf[11] = uint8_t(data >> 16);
+  buf[12] = uint8_t(data >> 8);
+  buf[13] = uint8_t(data);
+  VARNAXIPacketSeal(buf);
+  return int(VARN_AXI_PACKET_SIZE);
+}
+
+namespace {
+
+// Table-driven forms of the bit-serial loops: one table step equals eight shifts.
+constexpr std::array<uint16_t, 256> makeCrc16Table() {
+  std::array<uint16_t, 256> t{};
+  for (unsigned i = 0; i < 256; ++i) {
+    uint16_t c = uint16_t(i);
+    for (int k = 0; k < 8; ++k) c = (c & 1) ? uint16_t((c >> 1) ^ 0xA001) : uint16_t(c >> 1);
+    t[i] = c;
+  }
+  return t;
+}
+constexpr std::array<uint32_t, 256> makeCrc32Table() {
+  std::array<uint32_t, 256> t{};
+  for (uint32_t i = 0; i < 256; ++i) {
+    uint32_t c = i;
+    for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : (c >> 1);
+    t[i] = c;
+  }
+  return t;
+}
+constexpr auto kCrc16 = makeCrc16Table();
+constexpr auto kCrc32 = makeCrc32Table();
+
+}  // namespace
+
+uint16_t ModRTU_CRC(const uint8_t* buf, int len) {
+  uint16_t crc = 0xFFFF;
+  for (int i = 0; i < len; ++i) crc = uint16_t((crc >> 8) ^ kCrc16[(crc ^ buf[i]) & 0xFF]);
+  return crc;
+}
+
+uint16_t _ModRTU_CRC(const uint8_t* buf, int len) { return ModRTU_CRC(buf, len); }
+
+uint32_t crc32(const uint8_t* data, int len) {
+  if (len <= 0) return 0;
+  uint32_t crc = 0xFFFFFFFFu;
+  for (int i = 0; i < len; ++i) crc = (crc >> 8) ^ kCrc32[(crc ^ data[i]) & 0xFF];
+  return ~crc;
+}
+
+uint32_t crc32_endian(const uint8_t* data, int len) {
+  if (len <= 0) return 0;
+  uint32_t crc = 0xFFFFFFFFu;
+  for (int i = 0; i < len; ++i) {
+    uint8_t b = data[(i & ~3) + (3 - (i & 3))];
+    crc = (crc >> 8) ^ kCrc32[(crc ^ b) & 0xFF];
+  }
+  return ~crc;
+}
+
+bool VARNAXIPacketCheckOK(const uint8_t* p) { return ModRTU_CRC(p, 14) == VARNAXIPacketCheck(p); }
+
+void VARNAXIPacketSeal(uint8_t* p) {
+  uint16_t crc = ModRTU_CRC(p, 14);
+  p[14] = uint8_t(crc >> 8);
+  p[15] = uint8_t(crc & 0xFF);
+}
+
+void VARNAXIAssemblerReset(VARNAXIAssembler* a) {
+  a->fill = 0;
+  a->badWindows = 0;
+}
+
+bool VARNAXIAssemblerNext(VARNAXIAssembler* a, const uint8_t** data, size_t* len, uint8_t* packet,
+                          const char* badMessage) {
+  const uint8_t* d = *data;
+  size_t n = *len;
+  for (;;) {
+    if (a->fill == 0) {
+      // Aligned stream: check packets where they lie, without copying them first.
+      if (n < VARN_AXI_PACKET_SIZE) break;
+      if (VARNAXIPacketCheckOK(d)) {
+        std::memcpy(packet, d, VARN_AXI_PACKET_SIZE);
+        *data = d + VARN_AXI_PACKET_SIZE;
+        *len = n - VARN_AXI_PACKET_SIZE;
+        return true;
+      }
+      ++a->badWindows;
+      if (badMessage) VARNLog("%s", badMessage);
+      ++d;
+      --n;
+      continue;
+    }
+    size_t take = VARN_AXI_PACKET_SIZE - a->fill;
+    if (take > n) take = n;
+    std::memcpy(a->window + a->fill, d, take);
+    a->fill = uint8_t(a->fill + take);
+    d += take;
+    n -= take;
+    if (a->fill < VARN_AXI_PACKET_SIZE) break;
+    if (VARNAXIPacketCheckOK(a->window)) {
+      std::memcpy(packet, a->window, VARN_AXI_PACKET_SIZE);
+      a->fill = 0;
+      *data = d;
+      *len = n;
+      return true;
+    }
+    ++a->badWindows;
+    if (badMessage) VARNLog("%s", badMessage);
+    std::memmove(a->window, a->window + 1, VARN_AXI_PACKET_SIZE - 1);
+    a->fill = VARN_AXI_PACKET_SIZE - 1;
+  }
+  // Keep a partial packet for the next feed.
+  if (n > 0) {
+    std::memcpy(a->window + a->fill, d, n);
+    a->fill = uint8_t(a->fill + n);
+  }
+  *data = d + n;
+  *len = 0;
+  return false;
+}
