@@ -185,10 +185,29 @@ FT_STATUS Channel::write(const uint8_t* src, DWORD count, DWORD* written) {
     *written = done;
     // A time-out is not a failure: the caller sees fewer bytes written and loops.
     if (rc == kUsbTimeout) break;
-    if (rc != kUsbOk) return control(rc, "bulk OUT");
+    if (rc != kUsbOk) return writeFailed(rc);
     if (sent <= 0) break;
   }
+  std::lock_guard<std::mutex> lock(mutex_);
+  lastWriteError_ = 0;
   return FT_OK;
+}
+
+FT_STATUS Channel::writeFailed(int rc) {
+  // A caller that keeps writing into a broken channel hears about it once per kind
+  // of failure, not once per call.
+  bool report;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    report = rc != lastWriteError_;
+    lastWriteError_ = rc;
+    if (rc == kUsbNoDevice) {
+      gone_ = true;
+      dataCv_.notify_all();
+    }
+  }
+  if (report) fprintf(stderr, "varn_ftd2xx: bulk OUT on %s failed: %s (%d)\n", identity_.serial, usb_->errorText(), rc);
+  return FT_IO_ERROR;
 }
 
 FT_STATUS Channel::status(DWORD* rxBytes, DWORD* txBytes, DWORD* events) {

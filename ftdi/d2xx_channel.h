@@ -72,6 +72,7 @@ class Channel {
   void pauseReader(std::unique_lock<std::mutex>& lock);
   void resumeReader(std::unique_lock<std::mutex>& lock);
   FT_STATUS control(int rc, const char* what);
+  FT_STATUS writeFailed(int rc);
   // Runs change() with no IN transfer in flight; clearRing also empties the ring.
   template <class Change>
   int whilePaused(Change change, bool clearRing);
@@ -96,7 +97,8 @@ class Channel {
   bool transferring_ = false;  // the reader is inside bulkRead
   bool stop_ = false;
   bool gone_ = false;        // the device has left the bus
-  int lastReadError_ = 0;    // last failure the reader reported, for the message
+  int lastReadError_ = 0;    // last failure the reader reported, said once
+  int lastWriteError_ = 0;   // same for writes
   std::thread reader_;
 };
 

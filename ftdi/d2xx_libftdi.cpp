@@ -35,6 +35,8 @@ class LibftdiChannel final : public UsbChannel {
   int bulkRead(uint8_t* buf, int len, int* transferred, unsigned timeoutMs) override {
     *transferred = 0;
     int rc = libusb_bulk_transfer(ctx_->usb_dev, uint8_t(ctx_->out_ep), buf, len, transferred, timeoutMs);
+    // A stalled endpoint stays stalled until cleared; the reader's next try then works.
+    if (rc == LIBUSB_ERROR_PIPE) libusb_clear_halt(ctx_->usb_dev, uint8_t(ctx_->out_ep));
     return usbResult(rc);
   }
 
@@ -42,6 +44,7 @@ class LibftdiChannel final : public UsbChannel {
     *transferred = 0;
     int rc = libusb_bulk_transfer(ctx_->usb_dev, uint8_t(ctx_->in_ep), const_cast<uint8_t*>(buf), len, transferred,
                                   timeoutMs);
+    if (rc == LIBUSB_ERROR_PIPE) libusb_clear_halt(ctx_->usb_dev, uint8_t(ctx_->in_ep));
     return usbResult(rc);
   }
 
