@@ -185,7 +185,7 @@ void FakeAxiTarget::enableCdma(bool on, uint32_t copyLimit) {
 }
 void FakeAxiTarget::setCdmaError(uint32_t statusBits) {
   std::lock_guard<std::mutex> hold(mu_);
-  cdmaError_ = statusBits;
+  cdmaInject_ = statusBits;
 }
 std::vector<CdmaTransfer> FakeAxiTarget::cdmaTransfers() {
   std::lock_guard<std::mutex> hold(mu_);
@@ -210,6 +210,7 @@ void FakeAxiTarget::cdmaStart(uint32_t length) {
   uint64_t src = (uint64_t(memRead(kCdmaBase + 0x1C)) << 32) | memRead(kCdmaBase + 0x18);
   uint64_t dst = (uint64_t(memRead(kCdmaBase + 0x24)) << 32) | memRead(kCdmaBase + 0x20);
   transfers_.push_back({src, dst, length});
+  if (cdmaInject_) cdmaError_ = cdmaInject_;  // latched until the engine is reset
   if (cdmaError_ || length > cdmaCopyLimit_) return;
   std::vector<uint32_t> words;
   for (uint32_t o = 0; o < length; o += 4) words.push_back(memRead(engineToLink(src + o)));

@@ -80,6 +80,7 @@ class FakeAxiTarget {
   // CDMA: writing the bytes-to-transfer register copies (up to copyLimit bytes) and
   // records the transfer; the status register reads idle, or the injected error.
   void enableCdma(bool on, uint32_t copyLimit = 1u << 20);
+  // Every transfer started while set fails with these status bits (latched until reset).
   void setCdmaError(uint32_t statusBits);
   std::vector<CdmaTransfer> cdmaTransfers();
 
@@ -114,7 +115,8 @@ class FakeAxiTarget {
   uint64_t unanswered_ = ~0ull;
   bool cdma_ = false;
   uint32_t cdmaCopyLimit_ = 0;
-  uint32_t cdmaError_ = 0;
+  uint32_t cdmaError_ = 0;   // latched status error bits
+  uint32_t cdmaInject_ = 0;  // every transfer fails with these while set
   std::vector<CdmaTransfer> transfers_;
   // receive-side framing
   uint8_t win_[16];
