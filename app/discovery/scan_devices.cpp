@@ -16,6 +16,13 @@
 
 int cvpUARTIdx = 0;
 
+// The tables hold MAX_BOARDS boards; a board past them could not be served at all.
+static bool boardTablesFull(const char* what, const char* serial) {
+  if (regLoad(boardCnt) < MAX_BOARDS) return false;
+  VARNLog("Board limit of %i reached, not opening %s (Serial: %s)\n", MAX_BOARDS, what, serial);
+  return true;
+}
+
 static void addCoEBoards(FILE* portsFile) {
   VARNLog("Adding CoE Devices...\n");
   if (gCoEList == nullptr) return;
@@ -27,6 +34,7 @@ static void addCoEBoards(FILE* portsFile) {
     rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
     if (piece.empty()) continue;  // ",," and a leading or trailing comma name no board
     VARNLog("Adding CoE Device at %s\n", piece.c_str());
+    if (boardTablesFull("CoE board", piece.c_str())) continue;
     registerCoEBoard(piece.c_str(), portsFile);
   }
 }
@@ -94,6 +102,7 @@ static void handleJtag(DWORD index, const FtdiEntry& e, int jtagIndex, int scanT
     }
     VARNLog("Device with serial %s matches filter %s", e.serial, matched);
   }
+  if (boardTablesFull(e.description, e.serial)) return;
   registerFtdiBoard(index, e.serial, portsFile);
 }
 

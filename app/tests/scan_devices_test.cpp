@@ -203,6 +203,19 @@ TEST_F(ScanDevices, CoEBoardsComeFirstAndEmptyPiecesAreSkipped) {
   EXPECT_STREQ(gCoEList, "192.168.1.10,,usb://1.4,") << "the setting points into argv and stays as it was";
 }
 
+TEST_F(ScanDevices, NothingMoreIsOpenedOnceTheBoardTablesAreFull) {
+  regStore(boardCnt, MAX_BOARDS);
+  gUseCoE = true;
+  gCoEList = "10.0.0.1";
+  std::string log = scan(VARN_SCAN_ALL);
+  EXPECT_TRUE(gCalls.empty());
+  EXPECT_NE(log.find("Adding CoE Device at 10.0.0.1\nBoard limit of 64 reached, not opening CoE board (Serial: "
+                     "10.0.0.1)\n"),
+            std::string::npos);
+  EXPECT_NE(log.find("Board limit of 64 reached, not opening Dual RS232-HS A (Serial: FT5BBB2A)\n"),
+            std::string::npos);
+}
+
 TEST_F(ScanDevices, PortsFileIsRewrittenEmptyEachScan) {
   FILE* f = std::fopen(VARN_PORTS_FILE, "w");
   ASSERT_NE(f, nullptr);
