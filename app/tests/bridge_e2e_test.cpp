@@ -126,18 +126,6 @@ TEST_F(Bridge, GuiWithoutBoardsPrintsTheLastFiftyRingLines) {
   EXPECT_EQ(r.out, expected);
 }
 
-TEST_F(Bridge, GuiRingMatchesThePlainConsole) {
-  Outcome plain = run("-l");
-  Outcome gui = run("-l -g");
-  EXPECT_EQ(gui.status, 0);
-  EXPECT_EQ(gui.out, plain.out);
-  EXPECT_EQ(gui.out,
-            "Listing devices only\n"
-            "Running FTDI USB Device Scan...\n"
-            "Found 0 FTDI devices, targeting List Only\n"
-            "Exiting with 0 active devices\n");
-}
-
 TEST_F(Bridge, InvalidOptionIsReportedAndTheRunGoesOn) {
   Outcome r = run("-a -z -p");
   EXPECT_EQ(r.status, 0);

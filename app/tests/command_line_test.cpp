@@ -98,17 +98,6 @@ TEST_F(CommandLine, EveryLetterWorksInBothCases) {
   }
 }
 
-TEST_F(CommandLine, DefaultsStayWhenNothingIsGiven) {
-  ArgVector args{"-x"};
-  parse(args);
-  EXPECT_EQ(gManagementPort, 1999);
-  EXPECT_EQ(gStartPort, 2000);
-  EXPECT_EQ(gXVCPort, 2345);
-  EXPECT_EQ(gTelemetryInterval, 1u);
-  EXPECT_FALSE(gUseUSB);
-  EXPECT_EQ(logFile, nullptr);
-}
-
 TEST_F(CommandLine, LaterAllOptionTurnsTheSerialListOff) {
   ArgVector args{"-s", "ABC", "-a"};
   parse(args);

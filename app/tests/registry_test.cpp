@@ -91,12 +91,4 @@ TEST(Registry, StartUpClearingCoversAllBoardsAndOnlyItsTables) {
   EXPECT_EQ(regLoad(ports[0][0]), 0);
 }
 
-TEST(Registry, ProgressCellIsTheJtagEnginesType) {
-  // A load writes progress through a VARNProgressCell* straight into the table.
-  VARNProgressCell* cell = &deviceLoadStatus[1][1];
-  cell->store(42.5, std::memory_order_relaxed);
-  EXPECT_EQ(regLoad(deviceLoadStatus[1][1]), 42.5);
-  EXPECT_EQ(static_cast<int>(Waiting | Programming | ProgrammingDone | DeviceNotValid | BitLoadFailed), 31);
-}
-
 }  // namespace
