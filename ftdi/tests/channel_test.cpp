@@ -167,9 +167,17 @@ TEST_F(D2xxTest, TransferSizesAreWholePacketsUpTo16K) {
       EXPECT_EQ(port->chunkOut, c.wantOut);
     }
     // The reader's next IN transfers use the new size.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    std::lock_guard<std::mutex> lock(port->m);
-    EXPECT_EQ(port->lastReadLen, int(c.wantIn));
+    auto start = Clock::now();
+    int len = 0;
+    while (msSince(start) < 2000) {
+      {
+        std::lock_guard<std::mutex> lock(port->m);
+        len = port->lastReadLen;
+      }
+      if (len == int(c.wantIn)) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(len, int(c.wantIn));
   }
   EXPECT_EQ(FT_SetUSBParameters(h, 0, 512), FT_INVALID_PARAMETER);
 }
