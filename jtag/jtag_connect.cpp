@@ -72,8 +72,8 @@ int createCoE(const char* address, uint32_t clockHz, VARNJtag** out) {
   j->coeLink = VNCoELinkCreate(address, VN_COE_PORT);
   VARNLog("Connecting CoE link to %s...\n", address);
   // Give the link thread up to a second to connect; go on as soon as it has.
-  for (uint32_t waited = 0; waited < kCoEConnectWaitMs; waited += 10) {
-    if (j->coeLink != nullptr && VNCoELinkIsConnected(j->coeLink)) break;
+  for (uint32_t waited = 0; j->coeLink != nullptr && waited < kCoEConnectWaitMs; waited += 10) {
+    if (VNCoELinkIsConnected(j->coeLink)) break;
     varn_sleep_ms(10);
   }
   if (j->coeLink == nullptr || !VNCoELinkIsConnected(j->coeLink)) {

@@ -1,0 +1,266 @@
+// Each FPGA's serial channel: the JTAG-UART user registers inside the design, the
+// board's companion FTDI UART, or the CoE controller's UART, behind one set of calls.
+#include <cstdint>
+
+#include "app/log/varn_log.h"
+#include "app/platform/varn_platform.h"
+#include "coe/coe_link.h"
+#include "jtag/coe_request.h"
+#include "jtag/device_services.h"
+#include "jtag/jtag_tables.h"
+#include "jtag/mpsse.h"
+#include "jtag/tap.h"
+#include "jtag/varn_jtag.h"
+
+namespace {
+
+enum class Route { CoE, FtdiUart, Jtag };
+
+constexpr uint32_t kV2Batch = 32;       // nine-bit scans per flush
+constexpr int kPatientPolls = 51;       // waiting mode 1: about 50 ms
+constexpr uint32_t kCoEUartChunk = 4095;
+
+constexpr int kNoData = 6;
+constexpr int kFailed = 5;
+
+Route routeOf(const VARNJtag* jtag, uint32_t device) {
+  if (jtag->coeLink != nullptr) return Route::CoE;
+  if (jtag->uartHandle != nullptr && !varn_jtag_is_intel(jtag, device)) return Route::FtdiUart;
+  return Route::Jtag;
+}
+
+// What a waiting mode does when a poll finds nothing: 0 to poll again (after the 1 ms
+// sleep), or the result to give up with. polls counts the empty polls so far.
+int waitOrGiveUp(int mode, int& polls) {
+  ++polls;
+  switch (mode) {
+    case 0: return 0;
+    case 1: return polls < kPatientPolls ? 0 : kNoData;
+    case 2: return kNoData;
+    default: return 4;
+  }
+}
+
+// A multi-byte read that gives up after taking bytes reports them with 0.
+int giveUpResult(int code, uint32_t count) { return count > 0 ? 0 : code; }
+
+bool lostInFlush(VARNJtag* jtag, uint32_t lostBefore) {
+  return jtag->coeLink == nullptr && jtag->mpsse->lostRequests != lostBefore;
+}
+
+uint32_t readV1Status(VARNJtag* jtag, uint32_t device) {
+  uint8_t st[4] = {};
+  varn_jtag_comm_load_instruction(jtag, device, JTAG_I_MAP[jtag->deviceType[device]][JTAG_I_USER3]);
+  varn_jtag_comm_read_dr(jtag, device, 32, st);
+  varn_jtag_comm_flush(jtag);
+  return static_cast<uint32_t>(st[0]) | (static_cast<uint32_t>(st[1]) << 8) | (static_cast<uint32_t>(st[2]) << 16) |
+         (static_cast<uint32_t>(st[3]) << 24);
+}
+
+int writeFtdiUart(VARNJtag* jtag, const uint8_t* data, uint32_t length, uint32_t* written) {
+  uint32_t done = 0;
+  while (done < length) {
+    DWORD n = 0;
+    FT_STATUS st = FT_Write(jtag->uartHandle, const_cast<uint8_t*>(data + done), length - done, &n);
+    if (st != FT_OK || n == 0) {
+      if (written) *written = done;
+      return kFailed;
+    }
+    done += n > length - done ? length - done : n;
+  }
+  if (written) *written = done;
+  return 0;
+}
+
+int writeCoE(VARNJtag* jtag, uint32_t device, const uint8_t* data, uint32_t length, uint32_t* written) {
+  uint8_t payload[1 + kCoEUartChunk];
+  uint32_t done = 0;
+  if (written) *written = 0;
+  while (done < length) {
+    const uint32_t n = length - done < kCoEUartChunk ? length - done : kCoEUartChunk;
+    payload[0] = static_cast<uint8_t>(jtag->coeSlot[device] * 16);
+    for (uint32_t i = 0; i < n; ++i) payload[1 + i] = data[done + i];
+    if (varn_jtag_coe_request(jtag->coeLink, 0x1204, VN_COE_TAG_UART, payload, 1 + n, nullptr, nullptr, 0) != 0)
+      return kFailed;
+    done += n;
+    if (written) *written = done;
+  }
+  return 0;
+}
+
+int readFtdiUart(VARNJtag* jtag, uint8_t* buffer, uint32_t capacity, uint32_t* count) {
+  DWORD rx = 0, tx = 0, ev = 0;
+  if (FT_GetStatus(jtag->uartHandle, &rx, &tx, &ev) != FT_OK) return kFailed;
+  if (rx == 0) return kNoData;
+  const DWORD want = rx < capacity ? rx : capacity;
+  DWORD got = 0;
+  if (FT_Read(jtag->uartHandle, buffer, want, &got) != FT_OK || got != want) return kFailed;
+  if (count) *count = got;
+  return 0;
+}
+
+int readCoE(VARNJtag* jtag, uint32_t device, uint8_t* buffer, uint32_t capacity, uint32_t* count) {
+  uint32_t got = 0;
+  if (VNCoELinkReadUART(jtag->coeLink, jtag->coeSlot[device], buffer, capacity, &got) != 0) return kFailed;
+  if (got == 0) return kNoData;
+  if (count) *count = got;
+  return 0;
+}
+
+// Common checks: index, row, then Intel devices on routes that reach the design.
+int checkUart(VARNJtag* jtag, uint32_t device, bool jtagRouteOnly) {
+  int rc = varn_jtag_check_device(jtag, device);
+  if (rc != 0) return rc;
+  const Route r = jtagRouteOnly ? Route::Jtag : routeOf(jtag, device);
+  if (r != Route::CoE && varn_jtag_is_intel(jtag, device)) return 3;
+  return 0;
+}
+
+}  // namespace
+
+int VARNJtagUartV1WriteBytes(VARNJtag* jtag, uint32_t device, const uint8_t* data, uint32_t length,
+                             uint32_t* written) {
+  if (written) *written = 0;
+  int rc = checkUart(jtag, device, false);
+  if (rc != 0) return rc;
+  if (length == 0) return 0;
+  switch (routeOf(jtag, device)) {
+    case Route::CoE: return writeCoE(jtag, device, data, length, written);
+    case Route::FtdiUart: return writeFtdiUart(jtag, data, length, written);
+    case Route::Jtag: break;
+  }
+  // One byte per scan; the design must take a byte per scan (no flow control).
+  varn_jtag_comm_load_instruction(jtag, device, JTAG_I_MAP[jtag->deviceType[device]][JTAG_I_USER2]);
+  for (uint32_t i = 0; i < length; ++i) varn_jtag_comm_write_dr(jtag, device, 8, data + i, false);
+  varn_jtag_comm_flush(jtag);
+  if (written) *written = length;
+  return 0;
+}
+
+int VARNJtagUartV1WriteByte(VARNJtag* jtag, uint32_t device, uint8_t byte) {
+  uint32_t written = 0;
+  int rc = VARNJtagUartV1WriteBytes(jtag, device, &byte, 1, &written);
+  if (rc != 0) return rc;
+  return written == 1 ? 0 : kFailed;
+}
+
+int VARNJtagUartV1ReadBytes(VARNJtag* jtag, uint32_t device, uint8_t* buffer, uint32_t capacity, uint32_t* count,
+                            int mode) {
+  if (count) *count = 0;
+  int rc = checkUart(jtag, device, true);
+  if (rc != 0) return rc;
+  uint32_t got = 0;
+  int polls = 0;
+  while (got < capacity) {
+    const uint32_t status = readV1Status(jtag, device);
+    const uint8_t fifo = static_cast<uint8_t>(status >> 16);
+    uint32_t take = 0;
+    if (!(status & 0x04)) {
+      take = fifo < capacity - got ? fifo : capacity - got;
+      if (fifo != 0) VARNLog("FPGA side FIFO has %hhu bytes reading %hhu\n", fifo, static_cast<uint8_t>(take));
+    }
+    if (take == 0) {
+      // Empty, or a status that claims data but counts none: wait the same way.
+      int give = waitOrGiveUp(mode, polls);
+      if (give != 0) {
+        if (count) *count = got;
+        return giveUpResult(give, got);
+      }
+      varn_sleep_ms(1);
+      continue;
+    }
+    varn_jtag_comm_load_instruction(jtag, device, JTAG_I_MAP[jtag->deviceType[device]][JTAG_I_USER1]);
+    for (uint32_t i = 0; i < take; ++i) varn_jtag_comm_read_dr(jtag, device, 8, buffer + got + i);
+    varn_jtag_comm_flush(jtag);
+    got += take;
+    if (count) *count = got;
+  }
+  return 0;
+}
+
+int VARNJtagUartV1ReadByte(VARNJtag* jtag, uint32_t device, uint8_t* byte, int mode) {
+  int rc = checkUart(jtag, device, true);
+  if (rc != 0) return rc;
+  int polls = 0;
+  for (;;) {
+    const uint32_t status = readV1Status(jtag, device);
+    if (!(status & 0x04)) break;
+    int give = waitOrGiveUp(mode, polls);
+    if (give != 0) return give;
+    varn_sleep_ms(1);
+  }
+  varn_jtag_comm_load_instruction(jtag, device, JTAG_I_MAP[jtag->deviceType[device]][JTAG_I_USER1]);
+  varn_jtag_comm_read_dr(jtag, device, 8, byte);
+  varn_jtag_comm_flush(jtag);
+  return 0;
+}
+
+int VARNJtagUartV2ReadByte(VARNJtag* jtag, uint32_t device, uint8_t* byte, int mode) {
+  int rc = checkUart(jtag, device, false);
+  if (rc != 0) return rc;
+  switch (routeOf(jtag, device)) {
+    case Route::CoE: return readCoE(jtag, device, byte, 1, nullptr);
+    case Route::FtdiUart: return readFtdiUart(jtag, byte, 1, nullptr);
+    case Route::Jtag: break;
+  }
+  int polls = 0;
+  for (;;) {
+    uint8_t slot[2] = {};
+    varn_jtag_comm_load_instruction(jtag, device, JTAG_I_MAP[jtag->deviceType[device]][JTAG_I_USER1]);
+    varn_jtag_comm_read_dr(jtag, device, 9, slot);
+    const uint32_t lostBefore = jtag->coeLink ? 0 : jtag->mpsse->lostRequests;
+    if (varn_jtag_comm_flush(jtag) != 0 || lostInFlush(jtag, lostBefore)) return kFailed;
+    if (slot[1] == 0) {
+      *byte = slot[0];
+      return 0;
+    }
+    int give = waitOrGiveUp(mode, polls);
+    if (give != 0) return give;
+    varn_sleep_ms(1);
+  }
+}
+
+int VARNJtagUartV2ReadBytes(VARNJtag* jtag, uint32_t device, uint8_t* buffer, uint32_t capacity, uint32_t* count,
+                            int mode) {
+  if (count) *count = 0;
+  int rc = checkUart(jtag, device, false);
+  if (rc != 0) return rc;
+  if (capacity == 0) return 0;
+  switch (routeOf(jtag, device)) {
+    case Route::CoE: return readCoE(jtag, device, buffer, capacity, count);
+    case Route::FtdiUart: return readFtdiUart(jtag, buffer, capacity, count);
+    case Route::Jtag: break;
+  }
+  const uint64_t instr = JTAG_I_MAP[jtag->deviceType[device]][JTAG_I_USER1];
+  uint32_t got = 0;
+  int polls = 0;
+  while (got < capacity) {
+    uint8_t slots[kV2Batch][2] = {};
+    const uint32_t left = capacity - got;
+    const uint32_t k = left < kV2Batch ? left : kV2Batch;
+    varn_jtag_comm_load_instruction(jtag, device, instr);
+    for (uint32_t s = 0; s < k; ++s) varn_jtag_comm_read_dr(jtag, device, 9, slots[s]);
+    const uint32_t lostBefore = jtag->coeLink ? 0 : jtag->mpsse->lostRequests;
+    if (varn_jtag_comm_flush(jtag) != 0 || lostInFlush(jtag, lostBefore)) {
+      // Zeros from a failed exchange would pass for data bytes.
+      return got > 0 ? 0 : kFailed;
+    }
+    // Every scan of the batch moved the design's FIFO on by one byte or one empty slot,
+    // so all valid slots are taken, in order, even behind an empty one.
+    bool sawEmpty = false;
+    for (uint32_t s = 0; s < k; ++s) {
+      if (slots[s][1] != 0) {
+        sawEmpty = true;
+        continue;
+      }
+      buffer[got++] = slots[s][0];
+    }
+    if (count) *count = got;
+    if (sawEmpty && got < capacity) {
+      int give = waitOrGiveUp(mode, polls);
+      if (give != 0) return giveUpResult(give, got);
+      varn_sleep_ms(1);
+    }
+  }
+  return 0;
+}
