@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "sim/design/axi_master_app.h"
+#include "sim/design/axi_system.h"
 #include "sim/design/console_app.h"
 
 namespace varnsim {
@@ -15,7 +17,15 @@ Design::Design(const DesignConfig& cfg)
       app_ = std::move(c);
       break;
     }
-    case AppKind::Axi:  // the AXI master arrives with the AXI space
+    case AppKind::Axi: {
+      axiSystem_ = std::make_unique<AxiSystem>(cfg, power_);
+      auto a = std::make_unique<AxiMasterApp>(*axiSystem_, cfg.irqMask);
+      axi_ = a.get();
+      // The CDMA engine's interrupt output is wired to interrupt set 1.
+      axiSystem_->cdma().setIrq([this](uint32_t status) { axi_->raiseInterrupt(0x1, status); });
+      app_ = std::move(a);
+      break;
+    }
     case AppKind::Echo:
       app_ = std::make_unique<EchoApp>();
       break;
@@ -24,6 +34,12 @@ Design::Design(const DesignConfig& cfg)
 }
 
 Design::~Design() = default;
+
+void Design::raiseInterrupt(uint8_t sets, uint64_t value) {
+  if (!axi_) return;
+  axi_->raiseInterrupt(sets, value);
+  app_->service(channel_);
+}
 
 void Design::update(int user) {
   if (jtag_.update(user) || user == 1) app_->service(channel_);

@@ -17,6 +17,7 @@
 namespace varnsim {
 
 class AxiMasterApp;
+class AxiSystem;
 class ConsoleApp;
 
 struct PinCounters {
@@ -50,7 +51,12 @@ class Design : public FpgaDesign {
   BoardPower& power() { return power_; }
   // Non-null only for app=axi / app=console respectively.
   AxiMasterApp* axi() { return axi_; }
+  AxiSystem* axiSystem() { return axiSystem_.get(); }
   ConsoleApp* console() { return console_; }
+  // Test hook (app=axi): the design raises interrupt sets with a 64-bit value.
+  void raiseInterrupt(uint8_t sets, uint64_t value);
+  // Runs the application once more (after a test hook changed something behind it).
+  void service() { app_->service(channel_); }
 
  private:
   class Pins : public SerialLink {
@@ -71,6 +77,7 @@ class Design : public FpgaDesign {
   BoardPower power_;
   JtagUart jtag_;
   Pins pins_;
+  std::unique_ptr<AxiSystem> axiSystem_;
   std::unique_ptr<ChannelApp> app_;
   AxiMasterApp* axi_ = nullptr;
   ConsoleApp* console_ = nullptr;
