@@ -62,6 +62,8 @@ bool FakeController::accept(int timeoutMs) {
   closeClient();
   if (!listening() || !waitReadable(listener_, timeoutMs)) return false;
   client_ = varn_accept(listener_, nullptr, nullptr);
+  rx_.clear();
+  closed_ = false;
   if (!varn_socket_valid(client_)) return false;
   varn_set_nodelay(client_);
   return true;
@@ -72,27 +74,34 @@ void FakeController::closeClient() {
   client_ = VARN_INVALID_SOCKET;
 }
 
-bool FakeController::readBytes(uint8_t* out, size_t n, int timeoutMs) {
-  while (n > 0) {
-    if (!varn_socket_valid(client_) || !waitReadable(client_, timeoutMs)) return false;
-    long got = varn_recv(client_, out, n);
-    if (got <= 0) return false;
-    out += got;
-    n -= size_t(got);
+bool FakeController::fill(size_t n, int timeoutMs) {
+  uint64_t end = varn_monotonic_ns() + uint64_t(timeoutMs) * 1000000ull;
+  while (rx_.size() < n) {
+    if (!varn_socket_valid(client_) || closed_) return false;
+    uint64_t now = varn_monotonic_ns();
+    if (now >= end || !waitReadable(client_, int((end - now) / 1000000) + 1)) return false;
+    uint8_t buf[8192];
+    long got = varn_recv(client_, buf, sizeof(buf));
+    if (got <= 0) {
+      closed_ = true;
+      return false;
+    }
+    rx_.insert(rx_.end(), buf, buf + got);
   }
   return true;
 }
 
 bool FakeController::read(Packet* out, int timeoutMs) {
-  uint8_t h[8];
-  if (!readBytes(h, 8, timeoutMs)) return false;
-  out->length = uint16_t(h[0] | h[1] << 8);
-  out->tag = uint16_t(h[2] | h[3] << 8);
-  out->command = uint16_t(h[4] | h[5] << 8);
-  out->flags = uint16_t(h[6] | h[7] << 8);
-  if (out->length < 8) return false;
-  out->payload.assign(out->length - 8u, 0);
-  return out->payload.empty() || readBytes(out->payload.data(), out->payload.size(), timeoutMs);
+  if (!fill(8, timeoutMs)) return false;
+  uint16_t length = uint16_t(rx_[0] | rx_[1] << 8);
+  if (length < 8 || !fill(length, timeoutMs)) return false;
+  out->length = length;
+  out->tag = uint16_t(rx_[2] | rx_[3] << 8);
+  out->command = uint16_t(rx_[4] | rx_[5] << 8);
+  out->flags = uint16_t(rx_[6] | rx_[7] << 8);
+  out->payload.assign(rx_.begin() + 8, rx_.begin() + length);
+  rx_.erase(rx_.begin(), rx_.begin() + length);
+  return true;
 }
 
 bool FakeController::readRequest(Packet* out, int timeoutMs) {
@@ -109,6 +118,48 @@ void FakeController::send(const std::vector<uint8_t>& bytes) {
 void FakeController::answer(const Packet& request, const std::vector<uint8_t>& payload, uint16_t word,
                             uint16_t command) {
   send(encode(request.tag, command, word, payload));
+}
+
+ScriptedController::ScriptedController(std::function<Reply(const Packet&)> responder)
+    : responder_(std::move(responder)), port_(fc_.port()) {
+  thread_ = std::thread([this] { run(); });
+}
+
+ScriptedController::~ScriptedController() {
+  stop_ = true;
+  thread_.join();
+}
+
+void ScriptedController::run() {
+  while (!stop_) {
+    if (!fc_.accept(50)) continue;
+    Packet p;
+    for (;;) {
+      if (!fc_.read(&p, 50)) {
+        if (stop_) return;
+        // A time-out only means a quiet host; a closed connection ends the read loop.
+        if (fc_.peerClosed()) break;
+        continue;
+      }
+      if (p.command == 0x0010) continue;
+      {
+        std::lock_guard<std::mutex> hold(lock_);
+        requests_.push_back(p);
+      }
+      Reply r = responder_(p);
+      if (r.send) fc_.send(encode(p.tag, r.command, r.word, r.payload));
+    }
+  }
+}
+
+std::vector<Packet> ScriptedController::requests() {
+  std::lock_guard<std::mutex> hold(lock_);
+  return requests_;
+}
+
+void ScriptedController::clear() {
+  std::lock_guard<std::mutex> hold(lock_);
+  requests_.clear();
 }
 
 LogCapture::LogCapture() {

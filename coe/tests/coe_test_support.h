@@ -2,8 +2,12 @@
 // of everything the program logs.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/platform/varn_platform.h"
@@ -35,12 +39,43 @@ class FakeController {
   void closeClient();
   void closeListener();
   bool relisten();  // on the same port
+  bool peerClosed() const { return closed_; }
 
  private:
-  bool readBytes(uint8_t* out, size_t n, int timeoutMs);
+  bool fill(size_t n, int timeoutMs);  // until n bytes are buffered
+  std::vector<uint8_t> rx_;             // received, not yet taken
+  bool closed_ = false;
   uint16_t port_ = 0;
   varn_socket listener_ = VARN_INVALID_SOCKET;
   varn_socket client_ = VARN_INVALID_SOCKET;
+};
+
+// A controller on its own thread that answers every request (hello and keepalive
+// aside) with what the responder returns, and keeps the requests for the test.
+struct Reply {
+  bool send = true;  // false: no answer at all
+  uint16_t command = 0x000A;
+  uint16_t word = 0;
+  std::vector<uint8_t> payload;
+};
+
+class ScriptedController {
+ public:
+  explicit ScriptedController(std::function<Reply(const Packet&)> responder);
+  ~ScriptedController();
+  uint16_t port() const { return port_; }
+  std::vector<Packet> requests();
+  void clear();
+
+ private:
+  void run();
+  std::function<Reply(const Packet&)> responder_;
+  FakeController fc_;
+  uint16_t port_;
+  std::mutex lock_;
+  std::vector<Packet> requests_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
 };
 
 // Everything VARNLog writes from the first use on, kept in a file.
