@@ -295,6 +295,7 @@ Device vu35p(uint32_t salt) {
 }
 Device vu9p(uint32_t salt) { return make(JTAG_DEV_VU9P, salt); }
 Device vu33p(uint32_t salt) { return make(JTAG_DEV_VU33P, salt); }
+Device vu13p(uint32_t salt) { return make(JTAG_DEV_VU13P, salt); }
 Device gx2800h(uint32_t salt) { return make(JTAG_DEV_GX2800H, salt); }
 
 }  // namespace chainmodel

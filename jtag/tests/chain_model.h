@@ -58,6 +58,7 @@ void install(std::vector<Device> devices);
 Device vu35p(uint32_t salt = 0);
 Device vu9p(uint32_t salt = 0);
 Device vu33p(uint32_t salt = 0);
+Device vu13p(uint32_t salt = 0);
 Device gx2800h(uint32_t salt = 0);
 
 }  // namespace chainmodel
