@@ -114,7 +114,6 @@ void Worker::closeClients() {
 // The FPGA side is gone or the wait cannot work: this bridge stops, the rest of the
 // process (every other board) goes on.
 void Worker::retire(const char* message) {
-  if (message) VARNLog("%s", message);
   closeClients();
   if (varn_socket_valid(b_->listener)) varn_close_socket(b_->listener);
   b_->listener = VARN_INVALID_SOCKET;
@@ -122,6 +121,7 @@ void Worker::retire(const char* message) {
   b_->serving = false;
   retired_ = true;
   publish();
+  if (message) VARNLog("%s", message);
 }
 
 bool Worker::sendUpstream(const uint8_t* data, size_t len) {

@@ -1,1 +1,378 @@
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "axi/tests/bridge_rig.h"
+
+namespace {
+
+using varnaxitest::BridgeRig;
+using varnaxitest::makePacket;
+using varnaxitest::Packet;
+using varnaxitest::recvPacket;
+using varnaxitest::sawClose;
+using varnaxitest::sendBytes;
+
+size_t countCmd(const std::vector<varnaxitest::AxiRequest>& reqs, uint8_t cmd) {
+  size_t n = 0;
+  for (const auto& r : reqs) n += r.cmd == cmd;
+  return n;
+}
+
+TEST(AxiBridge, TwoClientsWithTheSameSequenceNumberEachGetTheirOwnAnswer) {
+  BridgeRig rig;
+  rig.fpga->poke(0x100, 0xAAAA0001);
+  rig.fpga->poke(0x200, 0xBBBB0002);
+  varn_socket a = rig.raw(), b = rig.raw();
+  ASSERT_TRUE(sendBytes(a, makePacket(0x01, 7, 0x100, 0xAAAAAAAA)));
+  ASSERT_TRUE(sendBytes(b, makePacket(0x01, 7, 0x200, 0xAAAAAAAA)));
+  auto pa = recvPacket(a), pb = recvPacket(b);
+  ASSERT_TRUE(pa && pb);
+  EXPECT_EQ((*pa)[1], 7);
+  EXPECT_EQ((*pb)[1], 7);
+  EXPECT_TRUE(VARNAXIPacketCheckOK(pa->data())) << "the check field is recomputed for the client";
+  EXPECT_EQ(VARNAXIPacketData(pa->data()), 0xAAAA0001u);
+  EXPECT_EQ(VARNAXIPacketData(pb->data()), 0xBBBB0002u);
+  auto reqs = rig.fpga->requests();
+  ASSERT_EQ(reqs.size(), 2u);
+  EXPECT_NE(reqs[0].seq, reqs[1].seq) << "upstream numbers are the bridge's own";
+  EXPECT_EQ(rig.log.count("New client connected\n"), 2);
+}
+
+TEST(AxiBridge, LinksPipelineThroughTheBridgeWithoutLossOrMixUp) {
+  BridgeRig rig;
+  std::vector<_VARNAXI*> links;
+  for (int i = 0; i < 4; ++i) links.push_back(rig.link());
+  std::atomic<int> bad{0};
+  std::vector<std::thread> ts;
+  for (int i = 0; i < 4; ++i)
+    ts.emplace_back([&, i] {
+      for (uint32_t k = 0; k < 400; ++k) {
+        uint64_t a = 0x10000 * uint64_t(i + 1) + 4 * (k % 32);
+        uint32_t v = (uint32_t(i) << 28) | k;
+        if (VARNAXIWrite(links[i], v, a, false) != 0) ++bad;
+        uint32_t got = 0;
+        if (VARNAXIRead(links[i], &got, a) != 0 || got != v) ++bad;
+      }
+      if (VARNAXITest(links[i]) != 0) ++bad;
+    });
+  for (auto& t : ts) t.join();
+  EXPECT_EQ(bad.load(), 0);
+  EXPECT_EQ(rig.fpga->requestCount(), 4u * 801u) << "nothing forwarded twice or lost";
+}
+
+TEST(AxiBridge, SeventeenthClientIsClosedAndTheOthersCarryOn) {
+  BridgeRig rig;
+  std::vector<varn_socket> cs;
+  for (int i = 0; i < 16; ++i) cs.push_back(rig.raw());
+  varn_socket extra = varnaxitest::connectLoopback(rig.port);
+  ASSERT_TRUE(varn_socket_valid(extra));
+  EXPECT_TRUE(sawClose(extra)) << "the seventeenth is accepted and closed at once";
+  varn_close_socket(extra);
+  EXPECT_TRUE(rig.log.waitFor("Dropped client since 16 clients are already connected\n"));
+  rig.fpga->poke(0x40, 77);
+  for (int i = 0; i < 16; ++i) {
+    ASSERT_TRUE(sendBytes(cs[size_t(i)], makePacket(0x01, uint8_t(i), 0x40, 0xAAAAAAAA)));
+    auto p = recvPacket(cs[size_t(i)]);
+    ASSERT_TRUE(p) << i;
+    EXPECT_EQ((*p)[1], uint8_t(i));
+    EXPECT_EQ(VARNAXIPacketData(p->data()), 77u);
+  }
+}
+
+TEST(AxiBridge, InterruptsFanOutByMaskAndRegistrationsStayLocal) {
+  BridgeRig rig;
+  varn_socket one = rig.raw(), two = rig.raw(), none = rig.raw();
+  ASSERT_TRUE(sendBytes(one, makePacket(0xFF, 0, uint64_t(0x01) << 56, 0)));
+  ASSERT_TRUE(sendBytes(two, makePacket(0xFF, 0, uint64_t(0x02) << 56, 0)));
+  ASSERT_TRUE(rig.log.waitFor("Interrupt Registration - Client 1 mask 02\n"));
+  EXPECT_EQ(rig.log.count("Interrupt Registration - Client 0 mask 01\n"), 1);
+  rig.fpga->sendInterrupt(0x17, 0, 0x11);
+  rig.fpga->sendInterrupt(0x27, 1, 0x22);
+  rig.fpga->sendInterrupt(0x37, 2, 0x33);
+  auto p = recvPacket(one);
+  ASSERT_TRUE(p);
+  EXPECT_EQ((*p)[0], 0x17);
+  p = recvPacket(one);
+  ASSERT_TRUE(p);
+  EXPECT_EQ((*p)[0], 0x37);
+  p = recvPacket(two);
+  ASSERT_TRUE(p);
+  EXPECT_EQ((*p)[0], 0x27);
+  p = recvPacket(two);
+  ASSERT_TRUE(p);
+  EXPECT_EQ((*p)[0], 0x37);
+  EXPECT_EQ(VARNAXIPacketAddress(p->data()), 0x33u) << "passed on unchanged";
+  EXPECT_FALSE(recvPacket(none, 200)) << "a client that never registered gets none";
+  EXPECT_FALSE(recvPacket(one, 50));
+  EXPECT_EQ(countCmd(rig.fpga->requests(), 0xFF), 0u) << "a registration never reaches the FPGA";
+}
+
+TEST(AxiBridge, LinkReceivesItsInterruptsThroughTheBridge) {
+  BridgeRig rig;
+  _VARNAXI* l = rig.link();
+  ASSERT_EQ(VARNAXIEnableInterruptsWithMask(l, 0x01), 0);
+  ASSERT_TRUE(rig.log.waitFor("Interrupt Registration - Client 0 mask 01\n"));
+  rig.fpga->sendInterrupt(0x17, 0, 0xFEEDFACE12345678ull);
+  uint32_t out[2];
+  EXPECT_EQ(VARNAXIWaitForInterrupt(l, 0, out, 2000), 0);
+  EXPECT_EQ(out[0], 0x12345678u);
+  EXPECT_EQ(out[1], 0xFEEDFACEu);
+}
+
+TEST(AxiBridge, BulkPayloadArrivingInPiecesReachesTheFpgaWhole) {
+  BridgeRig rig;
+  rig.fpga->recordRaw(true);
+  varn_socket bulk = rig.raw();
+  _VARNAXI* busy = rig.link();
+  std::vector<uint8_t> payload(4096);
+  std::mt19937 rng(5);
+  for (auto& b : payload) b = uint8_t(rng());
+  std::atomic<bool> stop{false};
+  std::atomic<int> writes{0};
+  std::thread flood([&] {
+    while (!stop) {
+      if (VARNAXIWrite(busy, 0x5A5A5A5A, 0x7000, false) == 0) ++writes;
+      varn_sleep_us(50);
+    }
+  });
+  ASSERT_TRUE(sendBytes(bulk, makePacket(0x42, 0x33, 0x200000, uint32_t(payload.size()))));
+  for (size_t off = 0; off < payload.size(); off += 1000) {
+    size_t n = std::min<size_t>(1000, payload.size() - off);
+    varn_sleep_ms(20);
+    ASSERT_EQ(varn_send_all(bulk, payload.data() + off, n), 0);
+  }
+  auto answer = recvPacket(bulk, 3000);
+  stop = true;
+  flood.join();
+  ASSERT_TRUE(answer);
+  EXPECT_EQ((*answer)[0], 0x02);
+  EXPECT_EQ((*answer)[1], 0x33);
+  EXPECT_EQ(VARNAXIPacketData(answer->data()), crc32(payload.data(), int(payload.size())));
+  EXPECT_GT(writes.load(), 10);
+  // In the FPGA's byte stream the payload follows its header with nothing in between.
+  auto raw = rig.fpga->rawReceived();
+  auto it = std::search(raw.begin(), raw.end(), payload.begin(), payload.begin() + 32);
+  ASSERT_NE(it, raw.end());
+  ASSERT_GE(it - raw.begin(), 16);
+  EXPECT_EQ((it - raw.begin()) % 16, 0);
+  EXPECT_EQ(*(it - 16), 0x42);
+  EXPECT_TRUE(std::equal(payload.begin(), payload.end(), it));
+}
+
+TEST(AxiBridge, GarbageFromAClientIsSkippedAndOthersAreUnaffected) {
+  BridgeRig rig;
+  varn_socket noisy = rig.raw(), quiet = rig.raw();
+  rig.fpga->poke(0x10, 0x10101010);
+  std::vector<uint8_t> stream{0xDE, 0xAD, 0xBE};
+  Packet good = makePacket(0x01, 1, 0x10, 0xAAAAAAAA);
+  Packet broken = good;
+  broken[12] ^= 0x40;  // one corrupted byte
+  stream.insert(stream.end(), broken.begin(), broken.end());
+  stream.insert(stream.end(), good.begin(), good.end());
+  ASSERT_TRUE(sendBytes(noisy, stream));
+  ASSERT_TRUE(sendBytes(quiet, makePacket(0x01, 9, 0x10, 0xAAAAAAAA)));
+  auto p = recvPacket(noisy);
+  ASSERT_TRUE(p);
+  EXPECT_EQ((*p)[1], 1);
+  EXPECT_FALSE(recvPacket(noisy, 100)) << "answered exactly once";
+  p = recvPacket(quiet);
+  ASSERT_TRUE(p);
+  EXPECT_EQ((*p)[1], 9);
+  EXPECT_EQ(rig.fpga->requestCount(), 2u);
+  EXPECT_EQ(rig.log.count("Bad CRC\n"), 3 + 16);
+}
+
+TEST(AxiBridge, GarbageFromTheFpgaIsSkippedAndAnswersResume) {
+  BridgeRig rig;
+  varn_socket c = rig.raw();
+  rig.fpga->holdAnswers(true);
+  ASSERT_TRUE(sendBytes(c, makePacket(0x01, 4, 0x20, 0xAAAAAAAA)));
+  ASSERT_TRUE(rig.fpga->waitForRequests(1));
+  const uint8_t junk[] = {0x01, 0x02, 0x03, 0x04, 0x05};
+  rig.fpga->sendRaw(junk, sizeof(junk));
+  rig.fpga->releaseHeld();
+  auto p = recvPacket(c);
+  ASSERT_TRUE(p);
+  EXPECT_EQ((*p)[1], 4);
+  EXPECT_TRUE(rig.log.waitFor("Bad Upstream CRC\n", 5));
+  EXPECT_EQ(rig.log.count("Bad Upstream CRC\n"), 5);
+}
+
+TEST(AxiBridge, AnswerThatDoesNotFitItsRequestIsDroppedAndTheNumberKept) {
+  BridgeRig rig;
+  varn_socket c = rig.raw();
+  rig.fpga->setAnswering(false);
+  ASSERT_TRUE(sendBytes(c, makePacket(0x01, 8, 0x30, 0xAAAAAAAA)));
+  ASSERT_TRUE(rig.fpga->waitForRequests(1));
+  uint8_t up = rig.fpga->requests()[0].seq;
+  Packet stray = makePacket(0x02, up, 0x30, 1);
+  rig.fpga->sendRaw(stray.data(), stray.size());
+  EXPECT_FALSE(recvPacket(c, 150));
+  Packet real = makePacket(0x01, up, 0x30, 0x4321);
+  rig.fpga->sendRaw(real.data(), real.size());
+  auto p = recvPacket(c);
+  ASSERT_TRUE(p);
+  EXPECT_EQ((*p)[1], 8);
+  EXPECT_EQ(VARNAXIPacketData(p->data()), 0x4321u);
+}
+
+TEST(AxiBridge, ClientLeavingMidBulkLeavesTheFpgaStreamFramed) {
+  BridgeRig rig;
+  varn_socket leaver = rig.raw();
+  varn_socket other = rig.raw();
+  std::vector<uint8_t> start = makePacket(0x42, 1, 0x200000, 4096);
+  start.resize(16 + 1000, 0x77);
+  ASSERT_TRUE(sendBytes(leaver, start));
+  ASSERT_TRUE(rig.fpga->waitForRequests(1));
+  rig.closeRaw(leaver);
+  ASSERT_TRUE(rig.log.waitFor("Client 0 left during a bulk write - padding the last 3096 bytes upstream\n"));
+  rig.fpga->poke(0x50, 0x5050);
+  ASSERT_TRUE(sendBytes(other, makePacket(0x01, 2, 0x50, 0xAAAAAAAA)));
+  auto p = recvPacket(other);
+  ASSERT_TRUE(p) << "the other client is served again";
+  EXPECT_EQ(VARNAXIPacketData(p->data()), 0x5050u);
+  EXPECT_EQ(rig.fpga->peek(0x200000 + 4092), 0u) << "the missing payload arrived as zeros";
+  EXPECT_EQ(rig.fpga->badWindows(), 0u) << "the FPGA never lost its framing";
+}
+
+TEST(AxiBridge, BulkLengthsThatCannotBeFramedAreRefused) {
+  BridgeRig rig;
+  varn_socket c = rig.raw(), other = rig.raw();
+  std::vector<uint8_t> odd = makePacket(0x42, 1, 0x200000, 20);
+  odd.resize(16 + 20, 0xAB);
+  Packet read = makePacket(0x01, 2, 0x60, 0xAAAAAAAA);
+  odd.insert(odd.end(), read.begin(), read.end());
+  ASSERT_TRUE(sendBytes(c, odd));
+  auto p = recvPacket(c);
+  ASSERT_TRUE(p);
+  EXPECT_EQ((*p)[1], 2);
+  EXPECT_EQ(rig.log.count("Refused bulk write of 20 bytes from client 0"), 1);
+  auto reqs = rig.fpga->requests();
+  ASSERT_EQ(reqs.size(), 1u);
+  EXPECT_EQ(reqs[0].cmd, 0x01);
+
+  ASSERT_TRUE(sendBytes(c, makePacket(0x42, 3, 0x200000, 0xFFFFFFF0u)));
+  std::vector<uint8_t> lots(65536, 0x11);
+  ASSERT_TRUE(sendBytes(c, lots));
+  ASSERT_TRUE(rig.log.waitFor("Refused bulk write of 4294967280 bytes from client 0"));
+  ASSERT_TRUE(sendBytes(other, makePacket(0x01, 4, 0x60, 0xAAAAAAAA)));
+  p = recvPacket(other);
+  ASSERT_TRUE(p) << "a refused huge bulk does not hold the others up";
+  EXPECT_EQ(countCmd(rig.fpga->requests(), 0x42), 0u);
+}
+
+TEST(AxiBridge, AnswersOfADepartedClientDoNotReachItsSuccessor) {
+  BridgeRig rig;
+  varn_socket first = rig.raw();
+  rig.fpga->holdAnswers(true);
+  ASSERT_TRUE(sendBytes(first, makePacket(0xFF, 0, uint64_t(0x01) << 56, 0)));
+  std::vector<uint8_t> part = makePacket(0x01, 5, 0x70, 0xAAAAAAAA);
+  part.resize(16 + 7, 0x01);  // a request, then a partial packet
+  ASSERT_TRUE(sendBytes(first, part));
+  ASSERT_TRUE(rig.fpga->waitForRequests(1));
+  rig.closeRaw(first);
+  ASSERT_TRUE(rig.waitClients(0));
+  varn_socket next = rig.raw();  // takes slot 0 again
+  rig.fpga->holdAnswers(false);
+  rig.fpga->releaseHeld();
+  rig.fpga->sendInterrupt(0x17, 0, 1);
+  EXPECT_FALSE(recvPacket(next, 200)) << "no old answer, no interrupt for an unregistered newcomer";
+  rig.fpga->poke(0x74, 0x7474);
+  ASSERT_TRUE(sendBytes(next, makePacket(0x01, 6, 0x74, 0xAAAAAAAA)));
+  auto p = recvPacket(next);
+  ASSERT_TRUE(p);
+  EXPECT_EQ((*p)[1], 6);
+  EXPECT_EQ(VARNAXIPacketData(p->data()), 0x7474u);
+  EXPECT_EQ(rig.log.count("Bad CRC\n"), 0) << "the newcomer starts with an empty window";
+  EXPECT_EQ(rig.inFlight(), 0);
+}
+
+TEST(AxiBridge, ClientThatStopsReadingIsDroppedAndServiceGoesOn) {
+  BridgeRig rig;
+  varn_socket deaf = rig.raw();
+  ASSERT_TRUE(sendBytes(deaf, makePacket(0xFF, 0, uint64_t(0x01) << 56, 0)));
+  ASSERT_TRUE(rig.log.waitFor("Interrupt Registration - Client 0 mask 01\n"));
+  // Far more interrupts than the socket buffers hold, for a client that reads none.
+  std::vector<uint8_t> burst;
+  for (int i = 0; i < 4096; ++i) {
+    Packet p = makePacket(0x17, uint8_t(i), uint64_t(i), 0);
+    burst.insert(burst.end(), p.begin(), p.end());
+  }
+  std::thread pump([&] {
+    for (int k = 0; k < 400 && rig.log.count("Client Dropped\n") == 0; ++k) rig.fpga->sendRaw(burst.data(), burst.size());
+  });
+  EXPECT_TRUE(rig.log.waitFor("Client Dropped\n", 1, 20000));
+  pump.join();
+  EXPECT_EQ(VARNAXIBridgeStatus(rig.bridge, nullptr, nullptr), 0) << "losing the last client ends nothing";
+  EXPECT_EQ(rig.log.count("Lost all clients"), 0);
+  _VARNAXI* l = rig.link();
+  rig.fpga->poke(0x80, 8);
+  uint32_t v = 0;
+  EXPECT_EQ(VARNAXIRead(l, &v, 0x80), 0);
+  EXPECT_EQ(v, 8u);
+}
+
+TEST(AxiBridge, NumbersOfAnFpgaThatStoppedAnsweringAreReclaimed) {
+  BridgeRig rig;
+  varn_socket c = rig.raw();
+  rig.fpga->setAnswering(false);
+  std::vector<uint8_t> writes;
+  for (int i = 0; i < 300; ++i) {
+    Packet p = makePacket(0x02, uint8_t(i), 0x90, uint32_t(i));
+    writes.insert(writes.end(), p.begin(), p.end());
+  }
+  ASSERT_TRUE(sendBytes(c, writes));
+  ASSERT_TRUE(rig.fpga->waitForRequests(256));
+  varn_sleep_ms(100);
+  EXPECT_EQ(rig.fpga->requestCount(), 256u) << "never more outstanding than there are numbers";
+  EXPECT_EQ(rig.inFlight(), 256);
+  ASSERT_TRUE(rig.log.waitFor("Reclaimed 256 upstream sequence numbers unanswered for 5000 ms or more\n", 1, 8000));
+  EXPECT_EQ(VARNAXIBridgeStatus(rig.bridge, nullptr, nullptr), 0);
+  rig.fpga->setAnswering(true);
+  ASSERT_TRUE(rig.fpga->waitForRequests(300)) << "the held-back requests go out";
+  _VARNAXI* l = rig.link();
+  rig.fpga->poke(0x94, 0x9494);
+  uint32_t v = 0;
+  EXPECT_EQ(VARNAXIRead(l, &v, 0x94), 0);
+  EXPECT_EQ(v, 0x9494u);
+}
+
+TEST(AxiBridge, LostUpstreamStopsOnlyThisBridge) {
+  BridgeRig rig;
+  varn_socket c = rig.raw();
+  rig.fpga->closeConnection();
+  ASSERT_TRUE(rig.log.waitFor("Lost upstream connection\n"));
+  EXPECT_TRUE(sawClose(c)) << "its clients are closed";
+  EXPECT_EQ(VARNAXIBridgeStatus(rig.bridge, nullptr, nullptr), 6);
+  // Still here: the process goes on serving every other board.
+}
+
+TEST(AxiBridge, DestroyIsPromptWithClientsConnected) {
+  BridgeRig rig;
+  rig.raw();
+  rig.link();
+  uint64_t t0 = varn_monotonic_ns();
+  VARNAXIBridgeDestroy(&rig.bridge);
+  EXPECT_EQ(rig.bridge, nullptr);
+  EXPECT_LT((varn_monotonic_ns() - t0) / 1000000u, 200u);
+  EXPECT_TRUE(sawClose(rig.raws[0]));
+}
+
+TEST(AxiBridge, UnknownCommandsAreDropped) {
+  BridgeRig rig;
+  varn_socket c = rig.raw();
+  ASSERT_TRUE(sendBytes(c, makePacket(0x05, 1, 0, 0)));
+  ASSERT_TRUE(sendBytes(c, makePacket(0x00, 2, 0x12345678, 0xAAAAAAAA)));
+  auto p = recvPacket(c);
+  ASSERT_TRUE(p);
+  EXPECT_EQ((*p)[1], 2);
+  EXPECT_EQ(rig.log.count("Unknown CMD: 05\n"), 1);
+  EXPECT_EQ(rig.fpga->requestCount(), 1u);
+}
+
+}  // namespace
