@@ -25,6 +25,7 @@ void AxiIic::reset() {
 
 uint32_t AxiIic::status() const {
   uint32_t sr = 0;
+  if (statusStuck_) return 0x04;
   if (tx_.empty()) sr |= 0x80;
   if (rx_.empty()) sr |= 0x40;
   if (rx_.size() >= kFifoDepth) sr |= 0x20;

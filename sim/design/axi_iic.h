@@ -46,8 +46,11 @@ class AxiIic : public AxiRegisters {
   void advance(uint64_t nowNs);
 
   const AxiIicCounters& counters() const { return counters_; }
-  // Test hook: a device holding SDA low; nothing moves on the bus until released.
+  // Test hook: a device holding SDA low; nothing moves on the bus until released. A
+  // soft reset still empties the FIFOs, so a host sees idle again after one.
   void setBusStuck(bool stuck) { stuck_ = stuck; }
+  // Test hook: a wedged core whose status never shows its FIFOs empty, reset or not.
+  void setStatusStuck(bool stuck) { statusStuck_ = stuck; }
 
  private:
   void reset();
@@ -64,6 +67,7 @@ class AxiIic : public AxiRegisters {
   uint64_t nowNs_ = 0;
   uint64_t busyUntilNs_ = 0;
   bool stuck_ = false;
+  bool statusStuck_ = false;
 
   uint32_t cr_ = 0, isr_ = 0xD0, ier_ = 0, gie_ = 0, pirq_ = 0, adr_ = 0, gpo_ = 0;
   std::deque<uint16_t> tx_;
