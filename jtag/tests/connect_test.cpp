@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "coe/coe_link.h"
 #include "jtag/jtag_tables.h"
 #include "jtag/mpsse.h"
 #include "jtag/tests/chain_model.h"
@@ -203,6 +204,13 @@ TEST(Connect, CompanionUartSetup) {
 
 // --- CoE -------------------------------------------------------------------------
 
+// The handle does not own its link; the caller closes both.
+void destroyWithLink(VARNJtag* j) {
+  _VNCoELink* link = j->coeLink;
+  VARNJtagDestroy(j);
+  VNCoELinkDestroy(link);
+}
+
 coecap::Answer idcodes(std::vector<uint32_t> ids) {
   coecap::Answer a;
   for (uint32_t id : ids)
@@ -247,7 +255,7 @@ TEST(ConnectCoE, ScanConfiguresEveryDevice) {
     EXPECT_EQ(q.tag, 1);
     EXPECT_EQ(q.flags, 0x8000);
   }
-  VARNJtagDestroy(j);
+  destroyWithLink(j);
 }
 
 TEST(ConnectCoE, FiveIdcodesAndSlotB) {
@@ -259,7 +267,7 @@ TEST(ConnectCoE, FiveIdcodesAndSlotB) {
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(j->deviceCount, 4u);
   EXPECT_EQ(coecap::state().requests[3].payload.size(), 5u);
-  VARNJtagDestroy(j);
+  destroyWithLink(j);
 
   // One device whose I2C ping is refused moves to slot B.
   coecap::reset();
@@ -274,7 +282,7 @@ TEST(ConnectCoE, FiveIdcodesAndSlotB) {
   ASSERT_EQ(r.size(), 8u);
   EXPECT_EQ(r[4].payload, (Bytes{0x4D, 0x00, 0, 0, 0, 0}));
   EXPECT_EQ(r[5].payload, (Bytes{0x4D, 0x10, 0, 0, 0, 0}));
-  VARNJtagDestroy(j);
+  destroyWithLink(j);
 }
 
 TEST(ConnectCoE, FailuresAreLoggedAndTheScanGoesOn) {
@@ -288,7 +296,7 @@ TEST(ConnectCoE, FailuresAreLoggedAndTheScanGoesOn) {
   EXPECT_NE(log.find("Failed settings CoE IR Lengths\n"), std::string::npos);
   EXPECT_EQ(j->deviceCount, 0u);
   EXPECT_EQ(coecap::state().requests.back().payload, (Bytes{0x00}));
-  VARNJtagDestroy(j);
+  destroyWithLink(j);
 
   coecap::reset();
   coecap::state().connected = false;
