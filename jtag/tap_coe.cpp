@@ -25,6 +25,17 @@ constexpr uint8_t kFlagDrMore = 0x13;  // stays in Shift-DR for the next chunk
 constexpr uint8_t kFlagCapture = 0x20;
 constexpr uint8_t kFlagReverse = 0x40;
 
+// The device whose TDI side holds tdiSideBits instruction bits. In a chain of equal
+// parts that is tdiSideBits / irLength; in a mixed chain the scanned lengths decide.
+uint32_t deviceAt(const VARNJtag* jtag, int32_t tdiSideBits, int32_t irLength) {
+  int32_t offset = 0;
+  for (uint32_t i = 0; i < jtag->deviceCount && i < static_cast<uint32_t>(VARN_JTAG_MAX_DEVICES); ++i) {
+    if (offset == tdiSideBits && jtag->irLength[i] == irLength) return i;
+    offset += jtag->irLength[i];
+  }
+  return static_cast<uint32_t>(tdiSideBits / irLength);
+}
+
 }  // namespace
 
 int tap_coe_ir_shift(VARNJtag* jtag, int32_t tdiSideBits, int32_t irLength, uint64_t instruction, uint64_t* capture) {
@@ -35,7 +46,7 @@ int tap_coe_ir_shift(VARNJtag* jtag, int32_t tdiSideBits, int32_t irLength, uint
   }
   const uint32_t n = static_cast<uint32_t>(irLength);
   uint8_t payload[4 + 8];
-  payload[0] = static_cast<uint8_t>(tdiSideBits / irLength);
+  payload[0] = static_cast<uint8_t>(deviceAt(jtag, tdiSideBits, irLength));
   payload[1] = capture ? static_cast<uint8_t>(kFlagIr | kFlagCapture) : kFlagIr;
   payload[2] = 0;
   payload[3] = 0;

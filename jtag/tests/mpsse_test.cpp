@@ -268,6 +268,26 @@ TEST_F(Mpsse, ShortReadLeavesUncoveredRequestsUntouched) {
   EXPECT_EQ(buf->reqCount, 0);
 }
 
+TEST_F(Mpsse, ClockingDropsAPieceWhoseRoomCannotBeMade) {
+  std::vector<uint8_t> tdi(9000, 0x42);
+  ftcap::state().writeStatus = FT_IO_ERROR;
+  testing::internal::CaptureStderr();
+  ftdi_mpsse_queue(h, buf, tdi.data(), 30000, nullptr, 0, false);
+  EXPECT_EQ(ftdi_mpsse_queue(h, buf, tdi.data(), 30000, nullptr, 0, false), -1);  // its auto-flush failed
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error Writing FTD2XX: 4\n");
+  EXPECT_EQ(buf->cmdLen, 60000);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(ftdi_mpsse_clock_data(h, buf, tdi.data(), nullptr, 9000 * 8, false, true, true), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error Writing FTD2XX: 4\n");
+  EXPECT_EQ(buf->cmdLen, 60000);
+  // The driver recovers: the kept commands go out whole, later clocking works again.
+  ftcap::state().writeStatus = FT_OK;
+  EXPECT_EQ(ftdi_mpsse_clock_data(h, buf, tdi.data(), nullptr, 9000 * 8, false, true, true), 0);
+  EXPECT_EQ(ftcap::state().writes.size(), 1u);
+  EXPECT_EQ(ftcap::state().writes[0].size(), 60000u);
+  EXPECT_EQ(buf->cmdLen, 9003);
+}
+
 TEST_F(Mpsse, QueueRefusesOversizedPieces) {
   std::vector<uint8_t> big(65537, 0);
   testing::internal::CaptureStderr();

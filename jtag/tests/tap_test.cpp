@@ -202,6 +202,21 @@ TEST_F(TapCoE, InstructionLoadPayloadAndCapture) {
   EXPECT_EQ(capture, 0x451u);
 }
 
+TEST_F(TapCoE, MixedChainInstructionAddressesByScannedLengths) {
+  j.deviceCount = 3;
+  j.irLength[0] = 18;
+  j.irLength[1] = 12;
+  j.irLength[2] = 10;
+  ASSERT_EQ(varn_jtag_comm_tap_ir_shift(&j, 30, 10, 40, 0x202, nullptr, IRUPDATE), 0);  // offset form
+  ASSERT_EQ(varn_jtag_comm_tap_ir_shift(&j, 20, 10, 40, 0x202, nullptr, IRUPDATE), 0);  // index x length form
+  ASSERT_EQ(varn_jtag_comm_tap_ir_shift(&j, 18, 12, 40, 0xCA4, nullptr, IRUPDATE), 0);
+  const auto& r = coecap::state().requests;
+  ASSERT_EQ(r.size(), 3u);
+  EXPECT_EQ(r[0].payload[0], 2);
+  EXPECT_EQ(r[1].payload[0], 2);
+  EXPECT_EQ(r[2].payload[0], 1);
+}
+
 TEST_F(TapCoE, FailuresAreLoggedAndNegativeAnswersCount) {
   coecap::state().answers.push_back({5, 0x000A, {}});
   coecap::state().answers.push_back({0, 0x000E, {1, 0, 0, 0}});
