@@ -74,6 +74,9 @@ inline void addRequest(MpsseBuffer* b, uint8_t* dst, int32_t bits) {
 
 inline void put(MpsseBuffer* b, uint8_t v) { b->cmd[b->cmdLen++] = v; }
 
+int writeAndRead(FT_HANDLE handle, MpsseBuffer* b);
+int deliver(MpsseBuffer* b);
+
 }  // namespace
 
 MpsseBuffer* mpsse_buffer_alloc() { return static_cast<MpsseBuffer*>(std::calloc(1, sizeof(MpsseBuffer))); }
@@ -127,6 +130,20 @@ int ftdi_mpsse_setup_pins(FT_HANDLE handle, MpsseBuffer* buffer, uint16_t usbPid
 int ftdi_mpsse_flush(FT_HANDLE handle, MpsseBuffer* b) {
   if (b->cmdLen <= 0 && b->rxExpected <= 0) return 0;
 
+  // Taken back out when the flush fails, so the kept queue is exactly what was queued.
+  const bool immediate = b->sendImmediate && b->rxExpected > 0 && b->cmdLen < MPSSE_BUFFER_SIZE;
+  if (immediate) b->cmd[b->cmdLen++] = 0x87;
+  const int rc = writeAndRead(handle, b);
+  if (rc != 0) {
+    if (immediate) b->cmdLen--;
+    return rc;
+  }
+  return deliver(b);
+}
+
+namespace {
+
+int writeAndRead(FT_HANDLE handle, MpsseBuffer* b) {
   if (b->cmdLen > 0) {
     int32_t written = 0;
     for (int call = 0; call < kDriverCalls && written < b->cmdLen; ++call) {
@@ -146,6 +163,7 @@ int ftdi_mpsse_flush(FT_HANDLE handle, MpsseBuffer* b) {
     }
   }
 
+  b->rxGot = 0;
   int32_t got = 0;
   if (b->rxExpected > 0) {
     for (int call = 0; call < kDriverCalls && got < b->rxExpected; ++call) {
@@ -158,7 +176,12 @@ int ftdi_mpsse_flush(FT_HANDLE handle, MpsseBuffer* b) {
       got += static_cast<int32_t>(done > static_cast<DWORD>(b->rxExpected - got) ? b->rxExpected - got : done);
     }
   }
+  b->rxGot = got;
+  return 0;
+}
 
+int deliver(MpsseBuffer* b) {
+  const int32_t got = b->rxGot;
   const int32_t requests = b->reqCount;
   b->cmdLen = 0;
   b->rxExpected = 0;
@@ -189,6 +212,8 @@ int ftdi_mpsse_flush(FT_HANDLE handle, MpsseBuffer* b) {
   }
   return 0;
 }
+
+}  // namespace
 
 int ftdi_mpsse_queue(FT_HANDLE handle, MpsseBuffer* b, const uint8_t* bytes, int32_t count, uint8_t* readDst,
                      int32_t readBits, bool reverse) {

@@ -34,6 +34,10 @@ struct MpsseBuffer {
   // Requests a flush could not satisfy because the chip returned too few bytes. Callers
   // that must tell missing data from real zeros compare it before and after a flush.
   uint32_t lostRequests;
+  // Set to 1 to end every flush that expects replies with 0x87 (send immediate), so the
+  // chip returns them at once instead of when its latency timer expires. Off by default.
+  uint8_t sendImmediate;
+  int32_t rxGot;  // reply bytes the last flush received
 };
 
 // A zeroed buffer on the heap (nullptr when memory runs out); free with mpsse_buffer_free.

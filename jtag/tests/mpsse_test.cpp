@@ -191,6 +191,25 @@ TEST_F(Mpsse, AutoFlushThresholds) {
   EXPECT_EQ(ftcap::state().writeCalls, 1);
 }
 
+TEST_F(Mpsse, SendImmediateEndsFlushesThatExpectReplies) {
+  buf->sendImmediate = 1;
+  uint8_t dst[1];
+  const uint8_t tdi[1] = {0x55};
+  ftdi_mpsse_clock_data(h, buf, tdi, nullptr, 8, false, true, true);
+  ftdi_mpsse_flush(h, buf);  // nothing to read: no 0x87
+  ftdi_mpsse_clock_data(h, buf, nullptr, dst, 8, false, true, true);
+  ftcap::state().writeStatus = FT_IO_ERROR;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(ftdi_mpsse_flush(h, buf), -1);
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(queued(), (Bytes{0x2C, 0x00, 0x00}));  // the queue kept as it was
+  ftcap::state().writeStatus = FT_OK;
+  EXPECT_EQ(ftdi_mpsse_flush(h, buf), 0);
+  ASSERT_EQ(ftcap::state().writes.size(), 2u);
+  EXPECT_EQ(ftcap::state().writes[0], (Bytes{0x19, 0x00, 0x00, 0x55}));
+  EXPECT_EQ(ftcap::state().writes[1], (Bytes{0x2C, 0x00, 0x00, 0x87}));
+}
+
 TEST_F(Mpsse, EmptyFlushTouchesNoDriver) {
   EXPECT_EQ(ftdi_mpsse_flush(h, buf), 0);
   EXPECT_TRUE(ftcap::state().calls.empty());
