@@ -1,0 +1,151 @@
+// What the bridge costs on one machine: 16-byte messages through a raw loopback echo
+// against AXI writes and reads through the multi-client bridge to the simulator's
+// AXI master design (the socket pair's far end pumped straight into the design).
+//
+//   build/<dir>/bench/axi/axi_bench --benchmark_counters_tabular=true
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "axi/testpeer/fake_axi_target.h"
+#include "axi/testpeer/log_capture.h"
+#include "axi/testpeer/sim_axi_pump.h"
+#include "axi/varn_axi.h"
+#include "axi/varn_axi_bridge.h"
+
+namespace {
+
+constexpr int kPipelined = 20000;
+
+// An echo server thread: whatever arrives goes straight back.
+struct RawEcho {
+  RawEcho() {
+    uint16_t port = 0;
+    varn_socket l = varnaxitest::listenLoopback(&port);
+    client = varnaxitest::connectLoopback(port);
+    server = varn_accept(l, nullptr, nullptr);
+    varn_close_socket(l);
+    varn_set_nodelay(server);
+    thread = std::thread([this] {
+      std::vector<uint8_t> buf(8192);
+      for (;;) {
+        long n = varn_recv(server, buf.data(), buf.size());
+        if (n <= 0 || varn_send_all(server, buf.data(), size_t(n)) != 0) return;
+      }
+    });
+  }
+  ~RawEcho() {
+    varn_shutdown_socket(client);
+    thread.join();
+    varn_close_socket(client);
+    varn_close_socket(server);
+  }
+  varn_socket client, server;
+  std::thread thread;
+};
+
+// A link through the bridge to the simulated design.
+struct BridgePath {
+  explicit BridgePath(bool viaBridge) {
+    uint16_t port = 0;
+    listener = varnaxitest::listenLoopback(&port);
+    if (viaBridge) {
+      varn_socketpair(pair);
+      bridge = VARNAXIBridgeCreate(pair[0], listener);
+      pump = std::make_unique<varnaxitest::SimAxiPump>(pair[1], varnsim::DesignOptions{{"family", "lr"}});
+      link = VARNAXICreate(0, "127.0.0.1", port);
+    } else {
+      link = VARNAXICreate(0, "127.0.0.1", port);
+      pump = std::make_unique<varnaxitest::SimAxiPump>(varn_accept(listener, nullptr, nullptr),
+                                                       varnsim::DesignOptions{{"family", "lr"}});
+    }
+    VARNAXISetTimeout(link, 2500);
+  }
+  ~BridgePath() {
+    VARNAXIDestroy(&link);
+    VARNAXIBridgeDestroy(&bridge);
+    pump.reset();
+    if (varn_socket_valid(pair[0])) varn_close_socket(pair[0]);
+    varn_close_socket(listener);
+  }
+  varnaxitest::LogCapture quiet;  // keeps "New client connected" off the results
+  varn_socket listener = VARN_INVALID_SOCKET;
+  varn_socket pair[2] = {VARN_INVALID_SOCKET, VARN_INVALID_SOCKET};
+  VARNAXIBridge* bridge = nullptr;
+  std::unique_ptr<varnaxitest::SimAxiPump> pump;
+  _VARNAXI* link = nullptr;
+};
+
+void BM_RawEchoPipelined16B(benchmark::State& state) {
+  RawEcho echo;
+  uint8_t msg[16] = {1, 2, 3};
+  for (auto _ : state) {
+    std::atomic<long> back{0};
+    std::thread reader([&] {
+      std::vector<uint8_t> buf(65536);
+      long want = long(kPipelined) * 16;
+      while (back < want) {
+        long n = varn_recv(echo.client, buf.data(), buf.size());
+        if (n <= 0) return;
+        back += n;
+      }
+    });
+    for (int i = 0; i < kPipelined; ++i) varn_send_all(echo.client, msg, sizeof(msg));
+    reader.join();
+  }
+  state.SetItemsProcessed(state.iterations() * kPipelined);
+}
+
+void BM_RawEchoRoundTrip16B(benchmark::State& state) {
+  RawEcho echo;
+  uint8_t msg[16] = {1, 2, 3}, in[16];
+  for (auto _ : state) {
+    varn_send_all(echo.client, msg, sizeof(msg));
+    size_t got = 0;
+    while (got < 16) {
+      long n = varn_recv(echo.client, in + got, 16 - got);
+      if (n <= 0) break;
+      got += size_t(n);
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void pipelinedWrites(benchmark::State& state, bool viaBridge) {
+  BridgePath path(viaBridge);
+  uint32_t v = 0;
+  for (auto _ : state) {
+    for (int i = 0; i < kPipelined; ++i) VARNAXIWrite(path.link, uint32_t(i), 0x40000000 + 4 * uint64_t(i % 1024), false);
+    // Answered in order: once this read is back, every write before it was carried out.
+    if (VARNAXIRead(path.link, &v, 0x40000000) != 0) state.SkipWithError("read failed");
+  }
+  state.SetItemsProcessed(state.iterations() * kPipelined);
+}
+
+void readRoundTrip(benchmark::State& state, bool viaBridge) {
+  BridgePath path(viaBridge);
+  uint32_t v = 0;
+  for (auto _ : state)
+    if (VARNAXIRead(path.link, &v, 0x40000000) != 0) state.SkipWithError("read failed");
+  state.SetItemsProcessed(state.iterations());
+}
+
+void BM_BridgePipelinedWrites(benchmark::State& s) { pipelinedWrites(s, true); }
+void BM_DirectPipelinedWrites(benchmark::State& s) { pipelinedWrites(s, false); }
+void BM_BridgeReadRoundTrip(benchmark::State& s) { readRoundTrip(s, true); }
+void BM_DirectReadRoundTrip(benchmark::State& s) { readRoundTrip(s, false); }
+
+}  // namespace
+
+BENCHMARK(BM_RawEchoPipelined16B)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BridgePipelinedWrites)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DirectPipelinedWrites)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RawEchoRoundTrip16B)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_BridgeReadRoundTrip)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_DirectReadRoundTrip)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+BENCHMARK_MAIN();
