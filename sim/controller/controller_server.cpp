@@ -229,6 +229,7 @@ void ControllerServer::run() {
       }
     } else if (ready > 0 && varn_socket_valid(client_) && FD_ISSET(client_, &r)) {
       onReadable();
+      flushTx();  // answers first, before time moves on
     }
 
     now = varn_monotonic_ns();
