@@ -1,0 +1,48 @@
+#include "bitstream/bit_file.h"
+
+#ifndef _WIN32
+#include <sys/types.h>
+#endif
+
+namespace {
+
+int seekTo(std::FILE* f, int64_t offset, int whence) {
+#ifdef _WIN32
+  return _fseeki64(f, offset, whence);
+#else
+  return fseeko(f, static_cast<off_t>(offset), whence);
+#endif
+}
+
+int64_t tell(std::FILE* f) {
+#ifdef _WIN32
+  return _ftelli64(f);
+#else
+  return static_cast<int64_t>(ftello(f));
+#endif
+}
+
+}  // namespace
+
+bool BitFile::open(const char* path) {
+  close();
+  if (path == nullptr) return false;
+  file_ = std::fopen(path, "rb");
+  return file_ != nullptr;
+}
+
+void BitFile::close() {
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = nullptr;
+}
+
+int64_t BitFile::length() {
+  if (seekTo(file_, 0, SEEK_END) != 0) return -1;
+  const int64_t end = tell(file_);
+  if (seekTo(file_, 0, SEEK_SET) != 0) return -1;
+  return end;
+}
+
+size_t BitFile::read(uint8_t* buffer, size_t count) { return count ? std::fread(buffer, 1, count, file_) : 0; }
+
+int BitFile::seek(int64_t offset) { return seekTo(file_, offset, SEEK_SET); }

@@ -1,0 +1,83 @@
+// Does a bitstream file suit one device of a board connection? Decided by the file
+// name's extension and, for Xilinx parts, by the identification near the file's start.
+#include <cstring>
+
+#include "app/log/varn_log.h"
+#include "bitstream/bit_file.h"
+#include "bitstream/bit_header_scan.h"
+#include "bitstream/bitstream_internal.h"
+#include "bitstream/varn_bitstream.h"
+#include "jtag/jtag_tables.h"
+#include "jtag/varn_jtag_handle.h"
+
+namespace {
+
+// Case-sensitive, and the name must be at least the extension long.
+bool endsWith(const char* path, const char* ext) {
+  const size_t n = std::strlen(path), e = std::strlen(ext);
+  return n >= e && std::memcmp(path + n - e, ext, e) == 0;
+}
+
+}  // namespace
+
+int VARNJtagBitstreamIsValidForDevice(VARNJtag* jtag, uint32_t device, const char* path) {
+  if (jtag == nullptr || device >= jtag->deviceCount || device >= static_cast<uint32_t>(VARN_JTAG_MAX_DEVICES))
+    return VARN_BIT_BAD_INDEX;
+  const int32_t row = jtag->deviceType[device];
+  if (row < 0 || row >= JTAG_DEVICE_ROWS) return VARN_BIT_UNKNOWN_DEVICE;
+  if (path == nullptr) return VARN_BIT_MISMATCH;
+
+  // The Intel loader examines .rbf content itself; here only the name counts.
+  if (varn_bit_is_intel(jtag, device)) return endsWith(path, ".rbf") ? VARN_BIT_OK : VARN_BIT_MISMATCH;
+  if (!endsWith(path, ".bit")) return VARN_BIT_MISMATCH;
+
+  BitFile file;
+  if (!file.open(path)) return VARN_BIT_OPEN_FAILED;
+  BitHeaderScan scan;
+  for (uint32_t examined = 0; examined < VARN_BIT_SCAN_LIMIT; ++examined) {
+    const int c = file.getByte();
+    if (c < 0) break;
+    if (scan.feed(static_cast<uint8_t>(c))) break;
+  }
+
+  uint32_t idcode = scan.idcode();
+  if (scan.encrypted()) {
+    VARNLog("Encrypted bit for %s\n", scan.partChars());
+    // No row: the partial identification, if any, decides (and in practice fails).
+    varn_bit_encrypted_part_idcode(scan.partChars(), &idcode);
+  } else if (!scan.identified()) {
+    return VARN_BIT_BAD_INDEX;
+  }
+  return ((idcode ^ jtag->idcodes[device]) & 0x0FFFFFFFu) == 0 ? VARN_BIT_OK : VARN_BIT_MISMATCH;
+}
+
+int VARNBitstreamChooseFile(VARNJtag* jtag, uint32_t device, const char* list, char* chosen, size_t capacity) {
+  if (chosen == nullptr || capacity == 0) return VARN_BIT_BAD_INDEX;
+  chosen[0] = '\0';
+  if (list == nullptr) return VARN_BIT_MISMATCH;
+  auto copy = [&](const char* text, size_t len) {
+    if (len >= capacity) len = capacity - 1;
+    std::memcpy(chosen, text, len);
+    chosen[len] = '\0';
+  };
+  if (std::strchr(list, ',') != nullptr) {
+    char entry[VARN_BIT_PATH_MAX];
+    for (const char* p = list;;) {
+      const char* comma = std::strchr(p, ',');
+      const size_t len = comma ? static_cast<size_t>(comma - p) : std::strlen(p);
+      // An entry too long for a path buffer cannot name a file this program opens.
+      if (len > 0 && len < sizeof entry) {
+        std::memcpy(entry, p, len);
+        entry[len] = '\0';
+        if (VARNJtagBitstreamIsValidForDevice(jtag, device, entry) == VARN_BIT_OK) {
+          copy(entry, len);
+          return VARN_BIT_OK;
+        }
+      }
+      if (comma == nullptr) break;
+      p = comma + 1;
+    }
+  }
+  copy(list, std::strlen(list));
+  return VARNJtagBitstreamIsValidForDevice(jtag, device, chosen);
+}

@@ -1,0 +1,214 @@
+// Xilinx UltraScale+ configuration over JTAG: houseclean, the .bit stream into the
+// configuration register, start-up, and the check that the device reports DONE.
+#include <atomic>
+#include <cinttypes>
+
+#include "app/log/varn_log.h"
+#include "app/platform/varn_platform.h"
+#include "bitstream/bit_file.h"
+#include "bitstream/bitstream_internal.h"
+#include "bitstream/coe_config_status.h"
+#include "bitstream/varn_bitstream.h"
+#include "bitstream/xilinx_stream.h"
+#include "jtag/tap.h"
+
+namespace {
+
+constexpr int kHousecleanAttempts = 10;
+constexpr uint32_t kHousecleanIdleClocks = 30000;
+constexpr uint32_t kStartupIdleClocks = 60000;
+constexpr uint32_t kFlashBootIdleClocks = 1200000;
+
+bool validIndex(const VARNJtag* jtag, uint32_t device) {
+  return jtag != nullptr && device < jtag->deviceCount && device < static_cast<uint32_t>(VARN_JTAG_MAX_DEVICES);
+}
+
+bool isCoE(const VARNJtag* jtag) { return jtag->coeLink != nullptr; }
+
+// The captured IR bit that reports the cleared state (INIT_COMPLETE of the master SLR);
+// DONE is the bit above it.
+uint32_t initBit(const VARNJtag* jtag, uint32_t device) {
+  return static_cast<uint32_t>(varn_bit_instruction(jtag, device, JTAG_I_INIT_BIT));
+}
+
+bool bitSet(uint64_t value, uint32_t bit) { return bit < 64 && ((value >> bit) & 1u) != 0; }
+
+int houseclean(VARNJtag* jtag, uint32_t device) {
+  varn_bit_load_instruction(jtag, device, varn_bit_instruction(jtag, device, JTAG_I_JPROGRAM), nullptr);
+  const uint64_t noop = varn_bit_instruction(jtag, device, JTAG_I_ISC_NOOP);
+  varn_bit_load_instruction(jtag, device, noop, nullptr);
+  const uint32_t bit = initBit(jtag, device);
+  for (int attempt = 0; attempt < kHousecleanAttempts; ++attempt) {
+    varn_jtag_comm_move_to_state(jtag, IDLE, 0, nullptr);
+    // Over CoE this is one idle request; with XVC owning the link it sends nothing.
+    varn_jtag_comm_tap_wait(jtag, kHousecleanIdleClocks);
+    uint64_t captured = 0;
+    varn_bit_load_instruction(jtag, device, noop, &captured);
+    varn_jtag_comm_flush(jtag);
+    if (bitSet(captured, bit)) {
+      VARNLog("Houseclean OK\n");
+      return VARN_BIT_OK;
+    }
+  }
+  VARNLog("Houseclean Fail\n");
+  return VARN_BIT_TIMEOUT;
+}
+
+void startup(VARNJtag* jtag, uint32_t device) {
+  varn_bit_load_instruction(jtag, device, varn_bit_instruction(jtag, device, JTAG_I_JSTART), nullptr);
+  varn_jtag_comm_tap_wait(jtag, kStartupIdleClocks);
+  varn_jtag_comm_reset_tap(jtag);
+}
+
+// Over FTDI the device's own IR capture tells whether start-up reached DONE; without
+// this a wrong-part or cut-off stream would be reported as loaded.
+int checkDoneFtdi(VARNJtag* jtag, uint32_t device) {
+  uint64_t captured = 0;
+  varn_bit_load_instruction(jtag, device, varn_bit_instruction(jtag, device, JTAG_I_ISC_NOOP), &captured);
+  varn_jtag_comm_reset_tap(jtag);
+  varn_jtag_comm_flush(jtag);
+  const uint32_t doneBit = initBit(jtag, device) + 1;
+  if (bitSet(captured, doneBit)) return VARN_BIT_OK;
+  VARNLog("Configuration not done: device %u IR capture 0x%" PRIx64 " has DONE (bit %u) clear\n", device, captured,
+          doneBit);
+  return VARN_BIT_MISMATCH;
+}
+
+int checkDoneCoE(VARNJtag* jtag, uint32_t device) {
+  varn_sleep_ms(varn_bit_coe_status_pause_ms());
+  const uint8_t slot = jtag->coeSlot[device];
+  uint8_t status = 0;
+  uint32_t answerLen = 0;
+  switch (varn_coe_config_status(jtag->coeLink, slot, &status, &answerLen)) {
+    case CoeStatusResult::RequestFailed:
+      VARNLog("CoE configuration status request failed\n");
+      return VARN_BIT_STATUS_FAILED;
+    case CoeStatusResult::NoRecord:
+      VARNLog("CoE configuration status answer of %u bytes holds no record for slot %u\n", answerLen, slot);
+      return VARN_BIT_STATUS_FAILED;
+    case CoeStatusResult::Done:
+      VARNLog("Status byte was %i\n", status);
+      return VARN_BIT_OK;
+    case CoeStatusResult::NotDone:
+      break;
+  }
+  VARNLog("Status byte was %i\n", status);
+  return VARN_BIT_MISMATCH;
+}
+
+double percent(uint64_t sent, uint64_t length) {
+  const double p = length ? static_cast<double>(sent) * 100.0 / static_cast<double>(length) : 0.0;
+  return p < VARN_BIT_PROGRESS_RUNNING_MAX ? p : VARN_BIT_PROGRESS_RUNNING_MAX;
+}
+
+// Shifts the whole file into the configuration register. 0, 5 (a CoE shift failed:
+// the controller cannot take the rest either) or 6 (the file gave fewer bytes).
+int streamFile(VARNJtag* jtag, uint32_t device, const char* path, BitFile& file, uint64_t length,
+               VARNProgressCell* progress) {
+  XilinxChunkStream stream(file, length);
+  uint64_t sent = 0;
+  for (;;) {
+    const uint8_t* data = nullptr;
+    bool last = false;
+    const size_t n = stream.next(&data, &last);
+    if (n == 0) break;
+    const XilinxChunkForm form = varn_xilinx_chunk_form(isCoE(jtag), device, last);
+    // Each byte goes out most significant bit first, as the configuration logic wants.
+    const int rc = varn_jtag_comm_tap_dr_shift(jtag, form.device, 8ull * n, jtag->deviceCount, data, nullptr,
+                                               form.endState, true);
+    if (rc != 0 && isCoE(jtag)) {
+      VARNLog("CoE data shift failed at byte %" PRIu64 " of %" PRIu64 " of %s; load abandoned\n", sent, length, path);
+      return VARN_BIT_STATUS_FAILED;
+    }
+    sent += n;
+    varn_bit_progress(progress, percent(sent, length));
+    if (last) break;
+  }
+  if (sent < length) {
+    VARNLog("Bitstream %s gave %" PRIu64 " of its %" PRIu64 " bytes; the device was not started\n", path, sent,
+            length);
+    return VARN_BIT_MISREAD;
+  }
+  return VARN_BIT_OK;
+}
+
+int loadXilinx(VARNJtag* jtag, uint32_t device, const char* path, int skipHouseclean, VARNProgressCell* progress) {
+  BitFile file;
+  if (!file.open(path)) {
+    VARNLog("Bitstream %s cannot be opened for reading\n", path ? path : "(none)");
+    return VARN_BIT_OPEN_FAILED;
+  }
+  if (skipHouseclean == 0) {
+    const int rc = houseclean(jtag, device);
+    if (rc != VARN_BIT_OK) return rc;
+  }
+  varn_bit_load_instruction(jtag, device, varn_bit_instruction(jtag, device, JTAG_I_CFG_IN), nullptr);
+  const int64_t length = file.length();
+  if (length < 0) {
+    VARNLog("Bitstream %s: its length cannot be taken\n", path);
+    varn_jtag_comm_reset_tap(jtag);
+    varn_jtag_comm_flush(jtag);
+    return VARN_BIT_MISREAD;
+  }
+  const int rc = streamFile(jtag, device, path, file, static_cast<uint64_t>(length), progress);
+  file.close();
+  if (rc != VARN_BIT_OK) {
+    varn_jtag_comm_reset_tap(jtag);
+    varn_jtag_comm_flush(jtag);
+    return rc;
+  }
+  startup(jtag, device);
+  if (!isCoE(jtag)) {
+    varn_jtag_comm_flush(jtag);
+    return checkDoneFtdi(jtag, device);
+  }
+  return checkDoneCoE(jtag, device);
+}
+
+}  // namespace
+
+int _VARNJtagPreload(VARNJtag* jtag, uint32_t device) {
+  if (!validIndex(jtag, device)) return VARN_BIT_BAD_INDEX;
+  if (varn_bit_is_intel(jtag, device)) return VARN_BIT_WRONG_VENDOR;
+  return houseclean(jtag, device);
+}
+
+int VARNJtagLoadBitstream(VARNJtag* jtag, uint32_t device, const char* path, int skipHouseclean,
+                          VARNProgressCell* progress) {
+  if (!validIndex(jtag, device)) return VARN_BIT_BAD_INDEX;
+  varn_bit_progress(progress, 0.0);
+  const int rc = varn_bit_is_intel(jtag, device) ? varn_bit_load_intel(jtag, device, path, progress)
+                                                 : loadXilinx(jtag, device, path, skipHouseclean, progress);
+  if (rc == VARN_BIT_OK) varn_bit_progress(progress, 100.0);
+  return rc;
+}
+
+int VARNJtagClearBitstream(VARNJtag* jtag, uint32_t device) {
+  if (!validIndex(jtag, device)) return VARN_BIT_BAD_INDEX;
+  if (varn_bit_is_intel(jtag, device)) return VARN_BIT_WRONG_VENDOR;
+  const int rc = houseclean(jtag, device);
+  if (rc != VARN_BIT_OK) return rc;
+  startup(jtag, device);
+  varn_jtag_comm_flush(jtag);
+  return VARN_BIT_OK;
+}
+
+int VARNJtagBootFromFlash(VARNJtag* jtag, uint32_t device) {
+  if (!validIndex(jtag, device)) return VARN_BIT_BAD_INDEX;
+  if (varn_bit_is_intel(jtag, device)) return VARN_BIT_WRONG_VENDOR;
+  varn_bit_load_instruction(jtag, device, varn_bit_instruction(jtag, device, JTAG_I_JPROGRAM), nullptr);
+  const int32_t n = jtag->irLength[device];
+  const uint64_t bypass = n >= 64 ? ~0ull : (n > 0 ? (1ull << n) - 1 : 0);
+  for (int i = 0; i < 3; ++i) varn_bit_load_instruction(jtag, device, bypass, nullptr);
+  varn_jtag_comm_tap_wait(jtag, kFlashBootIdleClocks);
+  varn_jtag_comm_reset_tap(jtag);
+  varn_jtag_comm_flush(jtag);
+  return VARN_BIT_OK;
+}
+
+namespace {
+std::atomic<uint32_t> gCoEStatusPauseMs{1000};
+}
+
+void varn_bit_set_coe_status_pause_ms(uint32_t ms) { gCoEStatusPauseMs.store(ms); }
+uint32_t varn_bit_coe_status_pause_ms() { return gCoEStatusPauseMs.load(); }
