@@ -24,7 +24,8 @@ bool ControllerServer::listen() {
     listener_ = VARN_INVALID_SOCKET;
     return false;
   }
-  port_ = varn_local_port(listener_);
+  // An ephemeral port is fixed by the first listen; a restart comes back on the same one.
+  if (port_ == 0) port_ = varn_local_port(listener_);
   return true;
 }
 
