@@ -249,8 +249,9 @@ void Worker::serveUpstream() {
     VARNAXIPacketSeal(pkt);
     queueToClient(owner, pkt);
   }
-  flushClients();
+  // Counts first, so that a client that has its answer also sees them up to date.
   publish();
+  flushClients();
 }
 
 void Worker::acceptClient() {
