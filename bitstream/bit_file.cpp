@@ -24,10 +24,11 @@ int64_t tell(std::FILE* f) {
 
 }  // namespace
 
-bool BitFile::open(const char* path) {
+bool BitFile::open(const char* path, bool buffered) {
   close();
   if (path == nullptr) return false;
   file_ = std::fopen(path, "rb");
+  if (file_ != nullptr && !buffered) std::setvbuf(file_, nullptr, _IONBF, 0);
   return file_ != nullptr;
 }
 

@@ -12,8 +12,10 @@ class BitFile {
   BitFile(const BitFile&) = delete;
   BitFile& operator=(const BitFile&) = delete;
 
-  // false when the file cannot be opened for reading.
-  bool open(const char* path);
+  // false when the file cannot be opened for reading. Unbuffered files read straight
+  // into the caller's chunk (one system read per chunk, no stale buffered bytes when
+  // the file changes meanwhile); byte-by-byte scans want the buffer.
+  bool open(const char* path, bool buffered = true);
   bool isOpen() const { return file_ != nullptr; }
   void close();
 

@@ -173,7 +173,7 @@ int varn_bit_load_intel(VARNJtag* jtag, uint32_t device, const char* path, VARNP
   VARNLog("Start was good!\n");
 
   BitFile file;
-  if (!file.open(path)) {
+  if (!file.open(path, false)) {
     VARNLog("Bitstream %s cannot be opened for reading\n", path ? path : "(none)");
     return VARN_BIT_OPEN_FAILED;
   }

@@ -134,7 +134,7 @@ int streamFile(VARNJtag* jtag, uint32_t device, const char* path, BitFile& file,
 
 int loadXilinx(VARNJtag* jtag, uint32_t device, const char* path, int skipHouseclean, VARNProgressCell* progress) {
   BitFile file;
-  if (!file.open(path)) {
+  if (!file.open(path, false)) {
     VARNLog("Bitstream %s cannot be opened for reading\n", path ? path : "(none)");
     return VARN_BIT_OPEN_FAILED;
   }

@@ -73,18 +73,15 @@ int varn_jtag_comm_tap_ir_shift(VARNJtag* jtag, int32_t tdiSide, int32_t irLengt
   op.instruction = instruction;
   op.capture = capture != nullptr;
   op.endState = endState;
-  // Which device this addresses: by TDI-side bits over FTDI, by t / n over CoE.
+  // The addressed device: the one with tdiSide instruction bits before it.
   uint32_t device = 0;
-  if (jtag->coeLink) {
-    device = irLength > 0 ? static_cast<uint32_t>(tdiSide / irLength) : 0;
-  } else {
-    int32_t bits = 0;
-    while (device < jtag->deviceCount && bits < tdiSide) bits += jtag->irLength[device++];
-  }
+  int32_t bits = 0;
+  while (device < jtag->deviceCount && bits < tdiSide) bits += jtag->irLength[device++];
   op.device = device;
   state().ops.push_back(op);
   if (jtag->coeLink && jtag->xvcActive) return -1;
   if (device < 4) state().instr[device] = instruction;
+  if (state().onIr) state().onIr(device, instruction);
   if (capture) *capture = state().irCapture ? state().irCapture(device, instruction) : 0;
   jtag->tapState = endState;
   return 0;

@@ -40,7 +40,8 @@ struct State {
   std::vector<uint8_t> cfgData;    // every byte shifted while the device held CFG_IN
   uint64_t cfgInstr = 0;           // which instruction counts as CFG_IN (set by tests)
   bool keepCfgData = true;
-  // Device answers.
+  // Device answers. onIr sees every instruction load, irCapture answers captured ones.
+  std::function<void(uint32_t device, uint64_t instr)> onIr;
   std::function<uint64_t(uint32_t device, uint64_t instr)> irCapture;
   std::function<void(uint32_t device, uint64_t instr, const uint8_t* tdi, uint8_t* tdo, uint64_t bits)> dr;
   std::function<CoeAnswer(uint16_t command)> coe;
