@@ -94,7 +94,7 @@ struct IntelModel {
         if (takeAtMost && take > takeAtMost) take = takeAtMost;
         if (neverAdvance) take = 0;
         if (received.size() < offset + take) received.resize(offset + take);
-        std::memcpy(received.data() + offset, tdi + 8, take);
+        if (take) std::memcpy(received.data() + offset, tdi + 8, take);
         offset += take;
         busyLeft = busyAfterChunk;
       }
