@@ -133,3 +133,36 @@ TEST(CoEParse, LargestPacketFitsAndAnEmptyUartPacketIsReported) {
 }
 
 }  // namespace
+
+#include "app/settings/varn_settings.h"
+#include "fuzz/coe/link_rx_fuzz_body.h"
+
+namespace {
+
+// The fuzz body over pseudo-random streams built from valid and broken packets.
+TEST(CoEParse, RandomStreamsKeepEveryBound) {
+  LogCapture::get();
+  bool gui = gUseGUI;
+  gUseGUI = true;  // thousands of log lines: into the ring
+  uint32_t x = 2024;
+  auto next = [&] { return (x = x * 1664525u + 1013904223u) >> 8; };
+  for (int round = 0; round < 1500; round++) {
+    std::vector<uint8_t> in = {uint8_t(next())};
+    while (in.size() < 6000) {
+      uint32_t kind = next() % 5;
+      uint16_t len = kind == 0 ? uint16_t(next() % 8) : kind == 1 ? uint16_t(4096 + next() % 100) : uint16_t(8 + next() % 300);
+      uint16_t cmd = (const uint16_t[]){0x000A, 0x000E, 0x1205, 0x1206, 0x4242}[next() % 5];
+      std::vector<uint8_t> payload(len >= 8 ? len - 8u : next() % 12);
+      for (auto& b : payload) b = uint8_t(next());
+      std::vector<uint8_t> p = encode(uint16_t(next() % 6), cmd, 0, payload);
+      p[0] = uint8_t(len);
+      p[1] = uint8_t(len >> 8);
+      if (kind == 4) p.resize(next() % p.size());  // torn
+      in.insert(in.end(), p.begin(), p.end());
+    }
+    ASSERT_TRUE(varnCoELinkRxFuzzOne(in.data(), in.size())) << "round " << round;
+  }
+  gUseGUI = gui;
+}
+
+}  // namespace
