@@ -33,6 +33,16 @@ uint32_t initBit(const VARNJtag* jtag, uint32_t device) {
 
 bool bitSet(uint64_t value, uint32_t bit) { return bit < 64 && ((value >> bit) & 1u) != 0; }
 
+// A captured IR bit. Over FTDI the last bit of an n-bit capture that leaves Shift-IR on
+// its exit clock arrives in bit 7 of its byte, not at bit n-1 (the device nearest TDI
+// has no padding after its instruction); DONE is that last bit.
+bool capturedBit(const VARNJtag* jtag, uint32_t device, uint64_t captured, uint32_t bit) {
+  if (bitSet(captured, bit)) return true;
+  const int32_t n = jtag->irLength[device];
+  if (jtag->coeLink != nullptr || n <= 0 || bit != static_cast<uint32_t>(n - 1)) return false;
+  return bitSet(captured, 8 * (bit / 8) + 7);
+}
+
 int houseclean(VARNJtag* jtag, uint32_t device) {
   varn_bit_load_instruction(jtag, device, varn_bit_instruction(jtag, device, JTAG_I_JPROGRAM), nullptr);
   const uint64_t noop = varn_bit_instruction(jtag, device, JTAG_I_ISC_NOOP);
@@ -45,7 +55,7 @@ int houseclean(VARNJtag* jtag, uint32_t device) {
     uint64_t captured = 0;
     varn_bit_load_instruction(jtag, device, noop, &captured);
     varn_jtag_comm_flush(jtag);
-    if (bitSet(captured, bit)) {
+    if (capturedBit(jtag, device, captured, bit)) {
       VARNLog("Houseclean OK\n");
       return VARN_BIT_OK;
     }
@@ -68,7 +78,7 @@ int checkDoneFtdi(VARNJtag* jtag, uint32_t device) {
   varn_jtag_comm_reset_tap(jtag);
   varn_jtag_comm_flush(jtag);
   const uint32_t doneBit = initBit(jtag, device) + 1;
-  if (bitSet(captured, doneBit)) return VARN_BIT_OK;
+  if (capturedBit(jtag, device, captured, doneBit)) return VARN_BIT_OK;
   VARNLog("Configuration not done: device %u IR capture 0x%" PRIx64 " has DONE (bit %u) clear\n", device, captured,
           doneBit);
   return VARN_BIT_MISMATCH;

@@ -1,0 +1,46 @@
+// A D2XX stand-in for the host-only benchmark: takes every write, counts the bytes, and
+// answers every read with ones, so an instruction capture reads INIT_COMPLETE and DONE
+// and the load runs its whole path. What it measures is the host's own work.
+#include <cstdint>
+#include <cstring>
+
+#include "ftdi/ftd2xx.h"
+
+uint64_t gOnesSinkBytesWritten = 0;
+
+FT_STATUS FT_Reload(WORD, WORD) { return FT_OK; }
+FT_STATUS FT_CreateDeviceInfoList(LPDWORD n) {
+  *n = 0;
+  return FT_OK;
+}
+FT_STATUS FT_GetDeviceInfoDetail(DWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPVOID, LPVOID, FT_HANDLE*) {
+  return FT_DEVICE_NOT_FOUND;
+}
+FT_STATUS FT_Open(int, FT_HANDLE*) { return FT_DEVICE_NOT_FOUND; }
+FT_STATUS FT_Close(FT_HANDLE) { return FT_OK; }
+FT_STATUS FT_GetDeviceInfo(FT_HANDLE, FT_DEVICE*, LPDWORD id, PCHAR, PCHAR, LPVOID) {
+  *id = 0x04036014;
+  return FT_OK;
+}
+FT_STATUS FT_SetBitMode(FT_HANDLE, UCHAR, UCHAR) { return FT_OK; }
+FT_STATUS FT_SetLatencyTimer(FT_HANDLE, UCHAR) { return FT_OK; }
+FT_STATUS FT_SetTimeouts(FT_HANDLE, ULONG, ULONG) { return FT_OK; }
+FT_STATUS FT_SetUSBParameters(FT_HANDLE, ULONG, ULONG) { return FT_OK; }
+FT_STATUS FT_Purge(FT_HANDLE, ULONG) { return FT_OK; }
+FT_STATUS FT_SetBaudRate(FT_HANDLE, ULONG) { return FT_OK; }
+FT_STATUS FT_SetDataCharacteristics(FT_HANDLE, UCHAR, UCHAR, UCHAR) { return FT_OK; }
+FT_STATUS FT_SetFlowControl(FT_HANDLE, USHORT, UCHAR, UCHAR) { return FT_OK; }
+FT_STATUS FT_Write(FT_HANDLE, LPVOID, DWORD n, LPDWORD done) {
+  gOnesSinkBytesWritten += n;
+  *done = n;
+  return FT_OK;
+}
+FT_STATUS FT_Read(FT_HANDLE, LPVOID data, DWORD n, LPDWORD done) {
+  std::memset(data, 0xFF, n);
+  *done = n;
+  return FT_OK;
+}
+FT_STATUS FT_GetStatus(FT_HANDLE, DWORD* rx, DWORD* tx, DWORD* ev) {
+  *rx = *tx = *ev = 0;
+  return FT_OK;
+}
