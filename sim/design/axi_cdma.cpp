@@ -19,7 +19,6 @@ void AxiCdma::reset() {
 }
 
 AxiResp AxiCdma::read32(uint32_t off, uint32_t* value) {
-  advance(nowNs_);
   switch (off) {
     case 0x00: *value = cr_; break;
     case 0x04: *value = sr_; break;
