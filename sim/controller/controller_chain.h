@@ -15,6 +15,13 @@ class ControllerChain {
   virtual ~ControllerChain() = default;
   // One TCK with the given TMS and TDI; returns TDO as sampled on that clock.
   virtual bool clock(bool tms, bool tdi) = 0;
+  // Eight TCKs with TMS low, bit k of tdi clocked k-th, when the chain can take them
+  // at once (every device in a shift state); false when not, and nothing was clocked.
+  virtual bool shiftByte(uint8_t tdi, uint8_t* tdo) {
+    (void)tdi;
+    (void)tdo;
+    return false;
+  }
   // Devices on the chain, numbered from the TDI side: device i has i devices between
   // itself and TDI.
   virtual size_t deviceCount() const = 0;

@@ -50,6 +50,15 @@ class FakeChain : public varnsim::ControllerChain {
   uint64_t advanced = 0;
 
   bool clock(bool tms, bool tdi) override;
+  // Byte shifts as eight clocks, so the controller's byte path runs against the same model.
+  bool byteShifts = true;
+  bool shiftByte(uint8_t tdi, uint8_t* tdo) override {
+    if (!byteShifts || (state != varnsim::Tap::ShiftDr && state != varnsim::Tap::ShiftIr)) return false;
+    *tdo = 0;
+    for (int k = 0; k < 8; ++k)
+      if (clock(false, (tdi >> k) & 1)) *tdo = static_cast<uint8_t>(*tdo | 1 << k);
+    return true;
+  }
   size_t deviceCount() const override { return dev.size(); }
   uint32_t irLength(size_t d) const override { return dev[d].irLen; }
   uint32_t idcode(size_t d) const override { return dev[d].idcode; }
