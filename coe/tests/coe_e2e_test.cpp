@@ -3,6 +3,7 @@
 // own address, so tests can run side by side.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 
 #include "coe/coe_link.h"
@@ -253,6 +254,125 @@ TEST_F(CoEBoard, BadLengthsAndGarbageFromTheControllerDoNotStopTheBoard) {
     }
     EXPECT_TRUE(ok) << "fault " << fault;
   }
+}
+
+}  // namespace
+
+// --- the same paths over sim/core's silicon -------------------------------------------
+
+#include "sim/controller/core_chain.h"
+#include "sim/core/xilinx_device.h"
+#include "sim/design/design.h"
+
+namespace {
+
+DesignFactory designs() {
+  return [](const DesignOptions& o, std::string* error) -> std::unique_ptr<FpgaDesign> {
+    return makeDesignChecked(o, error);
+  };
+}
+
+class SiliconBoard : public ::testing::Test {
+ protected:
+  XilinxDevice& addFpga(const char* part, int slot, uint64_t seed, uint32_t usercode = 0xFFFFFFFF) {
+    DeviceConfig c;
+    c.part = findPart(part);
+    c.preconfigured = true;
+    c.usercode = usercode;
+    c.design = {{"app", "echo"}, {"family", "none"}};
+    fillDefaultIdentity(c, seed);
+    auto dev = std::make_unique<XilinxDevice>(c, designs());
+    XilinxDevice& ref = *dev;
+    chain.add(std::move(dev));
+    cfg.slots[slot].device = int(chain.size() - 1);
+    cfg.slots[slot].hasRegulators = true;
+    cfg.slots[slot].power.layout = vrmLayoutFor(c.part->idcode);
+    return ref;
+  }
+  void open(const char* address) {
+    LogCapture::get();
+    core = std::make_unique<CoreChain>(chain);
+    server = std::make_unique<ControllerServer>(address, VN_COE_PORT, *core, cfg);
+    std::string error;
+    ASSERT_TRUE(server->start(&error)) << error;
+    ASSERT_EQ(VARNJtagCreateCoE(address, 13500000, &jtag), 0);
+  }
+  void TearDown() override {
+    if (jtag) {
+      _VNCoELink* link = jtag->coeLink;
+      VARNJtagDestroy(jtag);
+      VNCoELinkDestroy(link);
+    }
+    if (server) server->stop();
+  }
+  JtagChain chain;
+  std::unique_ptr<CoreChain> core;
+  ControllerConfig cfg;
+  std::unique_ptr<ControllerServer> server;
+  VARNJtag* jtag = nullptr;
+};
+
+TEST_F(SiliconBoard, IdentityAndSensorsThroughDeviceShifts) {
+  XilinxDevice& a = addFpga("VU35P", 0, 11, 0x20260101);
+  XilinxDevice& b = addFpga("VU9P", 1, 12);
+  a.settings().fuseUser = 0xCAFEF00D;
+  b.settings().fuseUser = 0x0BADBEEF;
+  open("127.0.0.81");
+  ASSERT_EQ(jtag->deviceCount, 2u);
+  EXPECT_EQ(jtag->deviceType[0], JTAG_DEV_VU35P);
+  EXPECT_EQ(jtag->deviceType[1], JTAG_DEV_VU9P);
+  EXPECT_EQ(jtag->irLength[0], 12);
+  EXPECT_EQ(jtag->irLength[1], 18);
+
+  for (uint32_t d = 0; d < 2; d++) {
+    XilinxDevice& x = d == 0 ? a : b;
+    uint8_t dna[12] = {};
+    ASSERT_EQ(VARNJtagGetDNA(jtag, d, dna), 0);
+    const uint32_t* w = x.settings().dna[0].w;
+    for (int k = 0; k < 12; k++) {
+      int j = 11 - k;  // most significant byte first
+      EXPECT_EQ(dna[k], uint8_t(w[j / 4] >> (8 * (j % 4)))) << "device " << d << " byte " << k;
+    }
+    uint32_t fuse = 0;
+    ASSERT_EQ(VARNJtagGetUserFuse(jtag, d, &fuse), 0);
+    EXPECT_EQ(fuse, x.settings().fuseUser);
+    for (uint32_t slr = 0; slr < uint32_t(x.slrs()); slr++) {
+      double t = 0, v = 0;
+      ASSERT_EQ(VARNJtagGetSLRTemp(jtag, d, slr, &t), 0);
+      EXPECT_NEAR(t, x.settings().temp[slr], 0.6) << "device " << d << " SLR " << slr;
+      ASSERT_EQ(VARNJtagGetSLRVoltage(jtag, d, slr, 0, &v), 0);
+      EXPECT_NEAR(v, x.settings().vccint[slr], 0.01);
+    }
+  }
+  uint32_t code = 0;
+  ASSERT_EQ(VARNJtagGetUserCode(jtag, 0, &code), 0);
+  EXPECT_EQ(code, 0x20260101u);
+  // The controller's status record: both preconfigured parts report DONE.
+  uint8_t status[32];
+  uint32_t len = 0;
+  ASSERT_EQ(VNCoELinkTransaction(jtag->coeLink, 0x0300, 1, 0x8000, nullptr, 0, nullptr, nullptr, status, &len,
+                                 sizeof status),
+            0);
+  ASSERT_EQ(len, 32u);
+  EXPECT_EQ(status[15] & 0x40, 0x40);
+  EXPECT_EQ(status[31] & 0x40, 0x40);
+}
+
+TEST_F(SiliconBoard, UartThroughTheEchoDesign) {
+  addFpga("VU35P", 0, 21);
+  open("127.0.0.82");
+  const char* text = "ping over CoE\r\n";
+  uint32_t written = 0;
+  ASSERT_EQ(VARNJtagUartV1WriteBytes(jtag, 0, reinterpret_cast<const uint8_t*>(text), uint32_t(strlen(text)), &written),
+            0);
+  std::string echoed;
+  uint8_t buf[64];
+  uint32_t got = 0;
+  ASSERT_TRUE(eventually([&] {
+    if (VARNJtagUartV2ReadBytes(jtag, 0, buf, sizeof buf, &got, 2) == 0) echoed.append((char*)buf, got);
+    return echoed.size() >= strlen(text);
+  }));
+  EXPECT_EQ(echoed, text);
 }
 
 }  // namespace
