@@ -10,7 +10,6 @@
 #include <thread>
 
 #include "bitstream/bitstream_internal.h"
-#include "bitstream/tests/sim_files.h"
 #include "bitstream/tests/test_files.h"
 #include "bitstream/varn_bitstream.h"
 #include "coe/coe_link.h"
@@ -21,10 +20,26 @@
 #include "sim/core/intel_device.h"
 #include "sim/core/jtag_chain.h"
 #include "sim/core/xilinx_device.h"
+#include "tools/varn_bitgen/bitgen.h"
 
 using namespace varnsim;
 
 namespace {
+
+constexpr uint32_t kFrames = 40;
+
+std::vector<uint8_t> makeBit(const char* part, uint32_t frames = kFrames) {
+  varnbitgen::BitOptions o;
+  o.part = part;
+  o.frames = frames;
+  return varnbitgen::makeBit(o);
+}
+std::vector<uint8_t> makeRbf(const char* part, uint64_t bytes) {
+  varnbitgen::RbfOptions o;
+  o.part = part;
+  o.sizeBytes = bytes;
+  return varnbitgen::makeRbf(o);
+}
 
 class CoELoad : public ::testing::Test {
  protected:
@@ -85,8 +100,8 @@ class CoELoad : public ::testing::Test {
 
 TEST_F(CoELoad, AChainOfVu35pAndVu9pTakesItsStreams) {
   board("127.0.0.151", {part("VU35P"), part("VU9P")});
-  const std::string vu9p = write("vu9p.bit", simfiles::xilinxBit(*findPart("VU9P")));
-  const std::string vu35p = write("vu35p.bit", simfiles::xilinxBit(*findPart("VU35P")));
+  const std::string vu9p = write("vu9p.bit", makeBit("VU9P"));
+  const std::string vu35p = write("vu35p.bit", makeBit("VU35P"));
   EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(jtag, 1, vu9p.c_str()), 0);
   EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(jtag, 0, vu9p.c_str()), 7);
   EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(jtag, 0, vu35p.c_str()), 0);
@@ -100,7 +115,7 @@ TEST_F(CoELoad, AChainOfVu35pAndVu9pTakesItsStreams) {
     EXPECT_TRUE(xilinx(1).done()) << xilinx(1).describe();
     for (int s = 0; s < 3; ++s) {
       EXPECT_TRUE(xilinx(1).configLogic(s).complete()) << "SLR " << s;
-      EXPECT_EQ(xilinx(1).configLogic(s).fdriWords(), 40u * 93u) << "SLR " << s;
+      EXPECT_EQ(xilinx(1).configLogic(s).fdriWords(), kFrames * 93u) << "SLR " << s;
     }
     EXPECT_FALSE(xilinx(0).done());
     return 0;
@@ -124,7 +139,7 @@ TEST_F(CoELoad, AChainOfVu35pAndVu9pTakesItsStreams) {
 TEST_F(CoELoad, WrongPartCutOffAndEncryptedStreamsDoNotConfigure) {
   board("127.0.0.152", {part("VU9P")});
   bittest::LogCapture log;
-  const std::string wrong = write("vu35p.bit", simfiles::xilinxBit(*findPart("VU35P")));
+  const std::string wrong = write("vu35p.bit", makeBit("VU35P"));
   EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(jtag, 0, wrong.c_str()), 7);
   EXPECT_EQ(VARNJtagLoadBitstream(jtag, 0, wrong.c_str(), 0, &progress), 7);
   EXPECT_LT(progress.load(), 100.0);
@@ -135,10 +150,9 @@ TEST_F(CoELoad, WrongPartCutOffAndEncryptedStreamsDoNotConfigure) {
     return 0;
   });
 
-  const auto whole = simfiles::xilinxBit(*findPart("VU9P"));
-  simfiles::BitOptions cut;
-  cut.truncateTo = whole.size() * 2 / 3;
-  const std::string truncated = write("cut.bit", simfiles::xilinxBit(*findPart("VU9P"), cut));
+  const auto whole = makeBit("VU9P");
+  const std::string truncated =
+      write("cut.bit", std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<long>(whole.size() * 2 / 3)));
   EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(jtag, 0, truncated.c_str()), 0);
   EXPECT_EQ(VARNJtagLoadBitstream(jtag, 0, truncated.c_str(), 0, &progress), 7);
   locked([&] {
@@ -147,14 +161,28 @@ TEST_F(CoELoad, WrongPartCutOffAndEncryptedStreamsDoNotConfigure) {
     return 0;
   });
 
-  simfiles::BitOptions enc;
-  enc.encryptedHeader = true;
-  const std::string encrypted = write("enc.bit", simfiles::xilinxBit(*findPart("VU9P"), enc));
+  varnbitgen::BitOptions enc;
+  enc.part = "VU9P";
+  enc.frames = kFrames;
+  enc.encrypted = true;
+  const std::string encrypted = write("enc.bit", varnbitgen::makeBit(enc));
   EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(jtag, 0, encrypted.c_str()), 0);
   EXPECT_EQ(log.count("Encrypted bit for 9p-\n"), 1);
   EXPECT_EQ(VARNJtagLoadBitstream(jtag, 0, encrypted.c_str(), 0, &progress), 7);
   locked([&] {
     EXPECT_EQ(xilinx(0).configError(), CfgError::NoKey);
+    return 0;
+  });
+
+  // The device that holds the stream's key takes it.
+  locked([&] {
+    xilinx(0).settings().aesKey = enc.key;
+    for (int k = 0; k < 3; ++k) xilinx(0).configLogic(k).setKey(enc.key);
+    return 0;
+  });
+  EXPECT_EQ(VARNJtagLoadBitstream(jtag, 0, encrypted.c_str(), 0, &progress), 0);
+  locked([&] {
+    EXPECT_TRUE(xilinx(0).done()) << xilinx(0).describe();
     return 0;
   });
 
@@ -170,8 +198,8 @@ TEST_F(CoELoad, WrongPartCutOffAndEncryptedStreamsDoNotConfigure) {
 TEST_F(CoELoad, DevicesOnSlotsTwoAndThreeAreAnswered) {
   // Four parts, the VU9P on slot 3: its status record lies beyond the first 32 bytes.
   board("127.0.0.153", {part("VU33P"), part("VU33P"), part("VU35P"), part("VU9P")}, {0, 1, 2, 3});
-  const std::string vu9p = write("vu9p.bit", simfiles::xilinxBit(*findPart("VU9P")));
-  const std::string vu35p = write("vu35p.bit", simfiles::xilinxBit(*findPart("VU35P")));
+  const std::string vu9p = write("vu9p.bit", makeBit("VU9P"));
+  const std::string vu35p = write("vu35p.bit", makeBit("VU35P"));
   bittest::LogCapture log;
   EXPECT_EQ(VARNJtagLoadBitstream(jtag, 3, vu9p.c_str(), 0, &progress), 0);
   EXPECT_EQ(VARNJtagLoadBitstream(jtag, 2, vu35p.c_str(), 0, &progress), 0);
@@ -186,7 +214,7 @@ TEST_F(CoELoad, DevicesOnSlotsTwoAndThreeAreAnswered) {
 
 TEST_F(CoELoad, BadInputIsReportedWithTheDeviceLeftAsItWas) {
   board("127.0.0.154", {part("VU9P")});
-  const std::string good = write("good.bit", simfiles::xilinxBit(*findPart("VU9P")));
+  const std::string good = write("good.bit", makeBit("VU9P"));
   ASSERT_EQ(VARNJtagLoadBitstream(jtag, 0, good.c_str(), 0, &progress), 0);
   const uint64_t programs = locked([&] { return xilinx(0).programs(); });
 
@@ -198,7 +226,7 @@ TEST_F(CoELoad, BadInputIsReportedWithTheDeviceLeftAsItWas) {
     return 0;
   });
   // Names that do not suit.
-  const std::string rbf = write("x.rbf", simfiles::intelRbf(*findPart("GX2800-H"), 4096));
+  const std::string rbf = write("x.rbf", makeRbf("GX2800-H", 4096));
   EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(jtag, 0, rbf.c_str()), 7);
   EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(jtag, 0, dir.path("design.txt").c_str()), 7);
   // An empty .bit identifies nothing, and loading it leaves the device cleared.
@@ -211,16 +239,15 @@ TEST_F(CoELoad, BadInputIsReportedWithTheDeviceLeftAsItWas) {
   });
   // A header longer than 1024 bytes hides the identification.
   auto longHeader = bittest::bitHeader(std::string(1500, 'x'), "xcvu9p-flgb2104-2-i", 0);
-  const auto body = simfiles::xilinxBit(*findPart("VU9P"));
+  const auto body = makeBit("VU9P");
   longHeader.insert(longHeader.end(), body.begin(), body.end());
   EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(jtag, 0, write("long.bit", longHeader).c_str()), 4);
 }
 
 TEST_F(CoELoad, AFileThatShrinksWhileLoadingIsReportedNotStarted) {
   board("127.0.0.155", {part("VU9P")});
-  simfiles::BitOptions big;
-  big.framesPerSlr = 400;  // about 450 KB: long enough to cut while it loads
-  const std::string path = write("shrink.bit", simfiles::xilinxBit(*findPart("VU9P"), big));
+  // About 450 KB: long enough to cut while it loads.
+  const std::string path = write("shrink.bit", makeBit("VU9P", 400));
   std::atomic<bool> stop{false}, cut{false};
   std::thread cutter([&] {
     while (!stop) {
@@ -251,7 +278,7 @@ TEST_F(CoELoad, AFileThatShrinksWhileLoadingIsReportedNotStarted) {
 // of the devices on the TDO side in front of writes).
 TEST_F(CoELoad, IntelGoodLoadThroughTheSdm) {
   board("127.0.0.156", {part("GX2800-H")});
-  const std::string rbf = write("gx.rbf", simfiles::intelRbf(*findPart("GX2800-H"), 300000));
+  const std::string rbf = write("gx.rbf", makeRbf("GX2800-H", 300020));
   bittest::LogCapture log;
   EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(jtag, 0, rbf.c_str()), 0);
   EXPECT_EQ(VARNJtagLoadBitstream(jtag, 0, rbf.c_str(), 0, &progress), 0);
@@ -271,7 +298,7 @@ TEST_F(CoELoad, IntelGoodLoadThroughTheSdm) {
   EXPECT_EQ(VARNJtagBootFromFlash(jtag, 0), 3);
   EXPECT_EQ(_VARNJtagPreload(jtag, 0), 3);
   // A Xilinx stream named .rbf is the Intel device's to judge: the SDM refuses it.
-  const std::string bit = write("vu9p.rbf", simfiles::xilinxBit(*findPart("VU9P")));
+  const std::string bit = write("vu9p.rbf", makeBit("VU9P"));
   EXPECT_EQ(VARNJtagLoadBitstream(jtag, 0, bit.c_str(), 0, &progress), 7);
   EXPECT_EQ(log.count("Programming Failed!\n"), 1);
   EXPECT_LT(progress.load(), 100.0);
@@ -281,7 +308,7 @@ TEST_F(CoELoad, IntelDeviceAlwaysBusyTimesOut) {
   DeviceConfig busy = part("GX2800-H");
   busy.sdmBusyPolls = -1;
   board("127.0.0.157", {busy});
-  const std::string rbf = write("gx.rbf", simfiles::intelRbf(*findPart("GX2800-H"), 8192));
+  const std::string rbf = write("gx.rbf", makeRbf("GX2800-H", 8192));
   bittest::LogCapture log;
   EXPECT_EQ(VARNJtagLoadBitstream(jtag, 0, rbf.c_str(), 0, &progress), 9);
   EXPECT_EQ(log.count("Timed out\n"), 1);
@@ -297,7 +324,7 @@ TEST_F(CoELoad, IntelDeviceReportingFailure) {
   DeviceConfig failing = part("GX2800-H");
   failing.sdmFail = SdmFail::Program;
   board("127.0.0.158", {failing});
-  const std::string rbf = write("gx.rbf", simfiles::intelRbf(*findPart("GX2800-H"), 100000));
+  const std::string rbf = write("gx.rbf", makeRbf("GX2800-H", 100000));
   bittest::LogCapture log;
   EXPECT_EQ(VARNJtagLoadBitstream(jtag, 0, rbf.c_str(), 0, &progress), 7);
   EXPECT_EQ(log.count("Programming Failed!\n"), 1);
