@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "tools/varn_board_sim/board_sim_axi.h"
+#include "tools/varn_board_sim/board_sim_coe.h"
 
 namespace {
 std::atomic<bool> gStop{false};
@@ -13,11 +14,12 @@ void onSignal(int) { gStop = true; }
 
 int main(int argc, char** argv) {
   varnsim::AxiSimArgs axi;
+  varnsim::CoeSimArgs coe;
   bool verbose = false;
   for (int i = 1; i < argc;) {
     if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
-      std::printf("usage: varn_board_sim [options]\n  --verbose            print client connections\n%s",
-                  varnsim::axiArgsUsage());
+      std::printf("usage: varn_board_sim [options]\n  --verbose            print client connections\n%s%s",
+                  varnsim::axiArgsUsage(), varnsim::coeArgsUsage());
       return 0;
     }
     if (!std::strcmp(argv[i], "--verbose")) {
@@ -27,6 +29,7 @@ int main(int argc, char** argv) {
     }
     std::string error;
     int used = varnsim::parseAxiArg(argc, argv, i, &axi, &error);
+    if (used == 0) used = varnsim::parseCoeArg(argc, argv, i, &coe, &error);
     if (used < 0) {
       std::fprintf(stderr, "varn_board_sim: %s\n", error.c_str());
       return 2;
@@ -37,8 +40,8 @@ int main(int argc, char** argv) {
     }
     i += used;
   }
-  if (axi.endpoints.empty()) {
-    std::fprintf(stderr, "varn_board_sim: nothing to serve: give --axi-port N (try --help)\n");
+  if (axi.endpoints.empty() && coe.boards.empty()) {
+    std::fprintf(stderr, "varn_board_sim: nothing to serve: give --axi-port N or --coe-board (try --help)\n");
     return 2;
   }
   std::vector<std::unique_ptr<varnsim::AxiEndpoint>> endpoints;
@@ -47,9 +50,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "varn_board_sim: %s\n", error.c_str());
     return 1;
   }
+  std::vector<std::unique_ptr<varnsim::CoeBoard>> boards;
+  if (!varnsim::startCoeBoards(coe, &boards, &error)) {
+    std::fprintf(stderr, "varn_board_sim: %s\n", error.c_str());
+    return 1;
+  }
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);
   while (!gStop) varn_sleep_ms(50);
+  boards.clear();
   endpoints.clear();
   return 0;
 }
