@@ -6,13 +6,6 @@ namespace varnsim {
 
 using namespace xinst;
 
-uint8_t reverseBits(uint8_t b) {
-  b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
-  b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
-  b = static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
-  return b;
-}
-
 XilinxDevice::XilinxDevice(const DeviceConfig& cfg, DesignFactory factory)
     : TapDevice(cfg.part->irLength),
       cfg_(cfg),

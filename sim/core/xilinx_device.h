@@ -14,6 +14,7 @@
 #include <string>
 
 #include "sim/core/bit_ring.h"
+#include "sim/core/bits.h"
 #include "sim/core/design_slot.h"
 #include "sim/core/device_config.h"
 #include "sim/core/sysmon.h"
@@ -100,7 +101,5 @@ class XilinxDevice : public TapDevice {
   uint32_t usercode_;
   uint64_t programs_ = 0;
 };
-
-uint8_t reverseBits(uint8_t b);
 
 }  // namespace varnsim
