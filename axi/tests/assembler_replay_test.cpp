@@ -2,6 +2,7 @@
 // properties it checks hold in every ordinary test run too.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "fuzz/axi/assembler_fuzz_body.h"
@@ -33,11 +34,14 @@ TEST(AxiAssemblerReplay, CraftedInputsKeepTheAssemblerInvariants) {
   // The fuzzer's first byte picks how the rest is cut into feeds.
   for (uint8_t pattern : {0x00, 0x05, 0x0F, 0x24, 0x80, 0xC3}) {
     for (const auto& in : inputs) {
-      std::vector<uint8_t> fuzzInput{pattern};
-      fuzzInput.insert(fuzzInput.end(), in.begin(), in.end());
+      std::vector<uint8_t> fuzzInput(1 + in.size());
+      fuzzInput[0] = pattern;
+      std::copy(in.begin(), in.end(), fuzzInput.begin() + 1);
       VarnAssemblerFuzzResult r = varnAssemblerFuzzOne(fuzzInput.data(), fuzzInput.size());
       EXPECT_TRUE(r.consistent) << "input of " << in.size() << " bytes, pattern " << int(pattern);
-      if (&in == &inputs[4]) EXPECT_EQ(r.packets, 50u) << "pattern " << int(pattern);
+      if (&in == &inputs[4]) {
+        EXPECT_EQ(r.packets, 50u) << "pattern " << int(pattern);
+      }
     }
   }
 }
