@@ -53,8 +53,9 @@ void IntelDevice::captureDR() {
       break;
     case kConfigIn:
       snapshot_ = sdm_.stream();
-      bits_ = 0;
-      framing_ = 0;
+      window_ = 0;
+      synced_ = false;
+      dataBits_ = 0;
       cur_ = 0;
       lastBit_ = false;
       chunkAccepted_ = sdm_.accepting();
@@ -73,19 +74,21 @@ bool IntelDevice::drOut() const {
 }
 
 void IntelDevice::configBit(bool b) {
-  if (bits_ < 64) {
-    framing_ |= uint64_t{b} << bits_;
-    if (++bits_ == 64 && framing_ != kFraming) chunkAccepted_ = false;
+  if (!synced_) {
+    // Whatever precedes the framing (the bits of bypass registers on the TDI side)
+    // is ignored; the framing itself is the sync.
+    window_ = (window_ >> 1) | (uint64_t{b} << 63);
+    if (window_ == kFraming) synced_ = true;
     return;
   }
-  const uint64_t m = bits_ - 64;
+  const uint64_t m = dataBits_;
   cur_ |= static_cast<uint8_t>(b ? 1u << (m % 8) : 0u);
   if (m % 8 == 7) {
     if (chunkAccepted_) sdm_.stream().feed(cur_, cfg_.part->idcode);
     cur_ = 0;
   }
   lastBit_ = b;
-  ++bits_;
+  ++dataBits_;
 }
 
 void IntelDevice::shiftDR(bool tdi) {
@@ -100,9 +103,9 @@ void IntelDevice::shiftDR(bool tdi) {
 }
 
 uint8_t IntelDevice::shiftDRByte(uint8_t tdi) {
-  if (ir_ == kConfigIn && bits_ >= 64 && (bits_ - 64) % 8 == 0) {
+  if (ir_ == kConfigIn && synced_ && dataBits_ % 8 == 0) {
     if (chunkAccepted_) sdm_.stream().feed(tdi, cfg_.part->idcode);
-    bits_ += 8;
+    dataBits_ += 8;
     lastBit_ = (tdi & 0x80) != 0;
     return 0;
   }
@@ -118,14 +121,13 @@ void IntelDevice::updateDR() {
     return;
   }
   if (ir_ != kConfigIn) return;
-  const bool framed = bits_ >= 64 && framing_ == kFraming && (bits_ - 64) % 8 == 1 && lastBit_;
+  const bool framed = synced_ && dataBits_ % 8 == 1 && lastBit_;
   if (framed && chunkAccepted_) {
     sdm_.commitChunk();
     if (sdm_.configured() && !design_.get()) design_.load();
     return;
   }
-  if (chunkAccepted_ || sdm_.stream().taken != snapshot_.taken || sdm_.stream().partialBytes != snapshot_.partialBytes)
-    sdm_.stream() = snapshot_;
+  sdm_.stream() = snapshot_;  // a chunk framed any other way delivers nothing
   ++rejected_;
 }
 

@@ -3,8 +3,9 @@
 // (0x201 command, 0x202 response, both 34 bits), the configuration stream status
 // register (0x208, 37 bits: bit 0 busy, bit 1 failed, bits 2-31 bytes taken) and
 // CONFIG_IN (0x002). Every CONFIG_IN scan carries one chunk: the eight framing bytes
-// FF FF FF FF 00 2A 7E A1, the data bytes, and a single 1 bit; a scan framed any
-// other way delivers nothing, and nothing is taken while the SDM is busy or not
+// FF FF FF FF 00 2A 7E A1, the data bytes, and a single 1 bit. Bits before the
+// framing (those of bypass registers between TDI and the device) are ignored; a scan
+// without the framing, or not ending in whole bytes and the 1 bit, delivers nothing, and nothing is taken while the SDM is busy or not
 // receiving. Unknown instructions select the 1-bit bypass register.
 #pragma once
 
@@ -52,8 +53,10 @@ class IntelDevice : public TapDevice {
 
   // The CONFIG_IN scan in progress.
   SdmStream snapshot_;
-  uint64_t bits_ = 0;
-  uint64_t framing_ = 0;
+  uint64_t bits_ = 0;       // 0x201 scan length
+  uint64_t window_ = 0;     // the last 64 bits, hunting for the framing
+  bool synced_ = false;
+  uint64_t dataBits_ = 0;   // bits after the framing
   bool chunkAccepted_ = false;
   uint8_t cur_ = 0;
   bool lastBit_ = false;
