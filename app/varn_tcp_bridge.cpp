@@ -7,6 +7,7 @@
 #include "app/cli/help_text.h"
 #include "app/discovery/scan_devices.h"
 #include "app/log/varn_log.h"
+#include "app/mainloop/main_loop.h"
 #include "app/management/management_listener.h"
 #include "app/platform/varn_platform.h"
 #include "app/registry/varn_registry.h"
@@ -54,5 +55,11 @@ int main(int argc, char* argv[]) {
     if (gUseGUI) printLogRing();
     std::exit(0);
   }
-  return 0;
+
+  // From here on the main thread serves the local-AXI rails and the telemetry report
+  // for the rest of the process. With -g the log keeps going into the ring; the
+  // full-screen view that would show it is not part of this build.
+  VARNMainLoopState loop;
+  VARNMainLoopInit(&loop);
+  VARNMainLoopRun(&loop);
 }
