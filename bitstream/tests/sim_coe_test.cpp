@@ -272,10 +272,9 @@ TEST_F(CoELoad, AFileThatShrinksWhileLoadingIsReportedNotStarted) {
   });
 }
 
-// Each Intel case on a board with the Stratix 10 alone: the simulated part takes a
-// CONFIG_IN chunk only when its framing starts at the first bit of the scan, and in a
-// chain the bypass bits of the other devices come first (the controller also puts those
-// of the devices on the TDO side in front of writes).
+// Each Intel case on a board with the Stratix 10 alone: behind the simulated controller
+// a Stratix 10 that shares its chain (first or last) takes no CONFIG_IN chunk, while the
+// same chains load over the simulated FTDI chip (sim_ftdi_test.cpp).
 TEST_F(CoELoad, IntelGoodLoadThroughTheSdm) {
   board("127.0.0.156", {part("GX2800-H")});
   const std::string rbf = write("gx.rbf", makeRbf("GX2800-H", 300020));
