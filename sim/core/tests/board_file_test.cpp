@@ -2,6 +2,9 @@
 // boards built from it (with the real design library).
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "sim/core/board_file.h"
 #include "sim/core/sim_board.h"
 
@@ -158,6 +161,21 @@ TEST(SimBoard, BuildsChainsWithRealDesigns) {
   EXPECT_FALSE(SimBoard::build(f.boards[0], standardDesignFactory(), &err));
   EXPECT_NE(err.find("board 'x' device 0"), std::string::npos) << err;
   EXPECT_NE(err.find("teapot"), std::string::npos) << err;
+}
+
+TEST(SimBoard, ClocksRunInSimulatedTimeUnlessToldToFollowTheWall) {
+  BoardFile f;
+  std::string err;
+  ASSERT_TRUE(parseBoardFile("board s\ndevice VU33P\nboard w clock=wall\ndevice VU33P\n", &f, &err)) << err;
+  auto sim = SimBoard::build(f.boards[0], nullptr, &err);
+  auto wall = SimBoard::build(f.boards[1], nullptr, &err);
+  ASSERT_TRUE(sim && wall) << err;
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(sim->now(), 0u) << "nothing happened on the board: no time passed";
+  EXPECT_GE(wall->now(), 20'000'000'000ull);
+  // Simulated time may run ahead of the wall; the wall never pulls it back.
+  wall->advanceTo(3'600'000'000'000'000ull);
+  EXPECT_EQ(wall->now(), 3'600'000'000'000'000ull);
 }
 
 }  // namespace
