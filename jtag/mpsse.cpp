@@ -177,6 +177,9 @@ int writeAndRead(FT_HANDLE handle, MpsseBuffer* b) {
     }
   }
   b->rxGot = got;
+  // Replies that come after the reads gave up would otherwise be taken as the replies
+  // of the next flush, and every later read would be off by that many bytes.
+  if (got < b->rxExpected) FT_Purge(handle, FT_PURGE_RX);
   return 0;
 }
 

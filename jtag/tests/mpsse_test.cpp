@@ -284,6 +284,7 @@ TEST_F(Mpsse, ShortReadLeavesUncoveredRequestsUntouched) {
   EXPECT_EQ(c[0], 0x66);
   EXPECT_EQ(buf->lostRequests, 2u);
   EXPECT_EQ(ftcap::state().readCalls, 16);
+  EXPECT_EQ(ftcap::state().calls.back(), "FT_Purge 1");  // late replies must not feed the next flush
   EXPECT_EQ(buf->reqCount, 0);
 }
 
