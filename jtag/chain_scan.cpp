@@ -130,7 +130,11 @@ int varn_jtag_scan_coe(VARNJtag* jtag) {
   if (varn_jtag_coe_request(link, 0x1010, VN_COE_TAG_REQUEST, ask, sizeof ask, answer, &answerLen, sizeof answer) ==
       0) {
     uint32_t n = answerLen / 4;
-    if (n > static_cast<uint32_t>(VARN_JTAG_MAX_DEVICES)) n = VARN_JTAG_MAX_DEVICES;
+    if (n > static_cast<uint32_t>(VARN_JTAG_MAX_DEVICES)) {
+      VARNLog("WARNING: CoE controller reports %u devices on the chain; only the first %i are used\n", n,
+              VARN_JTAG_MAX_DEVICES);
+      n = VARN_JTAG_MAX_DEVICES;
+    }
     for (uint32_t i = 0; i < n; ++i) {
       const uint32_t id = static_cast<uint32_t>(answer[4 * i]) | (static_cast<uint32_t>(answer[4 * i + 1]) << 8) |
                           (static_cast<uint32_t>(answer[4 * i + 2]) << 16) |

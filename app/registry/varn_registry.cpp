@@ -28,7 +28,7 @@ std::atomic<uint32_t> slrCounts[MAX_BOARDS][MAX_DEVICES];
 std::atomic<_VARNAXI*> localAXI[MAX_BOARDS][MAX_DEVICES];
 std::atomic<uint8_t> localAXIIsLR[MAX_BOARDS][MAX_DEVICES];
 std::atomic<uint8_t> localAXIIsZK[MAX_BOARDS][MAX_DEVICES];
-std::atomic<_VARNAXIBridge*> axiBridges[MAX_BOARDS][MAX_DEVICES];
+std::atomic<VARNAXIBridge*> axiBridges[MAX_BOARDS][MAX_DEVICES];
 
 std::atomic<uint8_t> deviceVCCINTIncReq[MAX_BOARDS][MAX_DEVICES];
 std::atomic<uint8_t> deviceVCCINTDecReq[MAX_BOARDS][MAX_DEVICES];

@@ -18,7 +18,7 @@
 #include "jtag/varn_jtag.h"
 
 struct _VARNAXI;
-struct _VARNAXIBridge;
+struct VARNAXIBridge;
 
 constexpr int MAX_BOARDS = 64;
 constexpr int MAX_DEVICES = 4;
@@ -74,7 +74,7 @@ extern std::atomic<uint32_t> slrCounts[MAX_BOARDS][MAX_DEVICES];
 extern std::atomic<_VARNAXI*> localAXI[MAX_BOARDS][MAX_DEVICES];
 extern std::atomic<uint8_t> localAXIIsLR[MAX_BOARDS][MAX_DEVICES];
 extern std::atomic<uint8_t> localAXIIsZK[MAX_BOARDS][MAX_DEVICES];
-extern std::atomic<_VARNAXIBridge*> axiBridges[MAX_BOARDS][MAX_DEVICES];
+extern std::atomic<VARNAXIBridge*> axiBridges[MAX_BOARDS][MAX_DEVICES];
 
 // Pending 10 mV step requests per rail: counted up by the console view, taken (read
 // and zeroed in one step, regTakeRequests) by the side that applies them.

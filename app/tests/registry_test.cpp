@@ -41,7 +41,7 @@ TEST(Registry, StartUpClearingCoversAllBoardsAndOnlyItsTables) {
   VARNRegistryReset();
   auto* someJtag = reinterpret_cast<VARNJtag*>(0x1000);
   auto* someLink = reinterpret_cast<_VARNAXI*>(0x2000);
-  auto* someBridge = reinterpret_cast<_VARNAXIBridge*>(0x3000);
+  auto* someBridge = reinterpret_cast<VARNAXIBridge*>(0x3000);
   for (int b : {0, 63}) {
     for (int e : {0, 7}) {
       regStore(masters[b][e], 11);
