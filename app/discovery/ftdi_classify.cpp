@@ -44,5 +44,11 @@ bool VARNUartBelongsToBoard(const char* boardSerial16, const char* portSerial) {
   size_t boardLen = strnlen(boardSerial16, 16);
   size_t portLen = std::strlen(portSerial);
   if (boardLen == 0 || portLen == 0) return false;
-  return portLen - 1 == boardLen && std::memcmp(boardSerial16, portSerial, boardLen) == 0;
+  if (portLen - 1 == boardLen && std::memcmp(boardSerial16, portSerial, boardLen) == 0) return true;
+  // The board's own serial usually carries its channel letter too (channel A of the
+  // chip that also offers the UART): then both less their letter name the same chip.
+  const char boardLetter = boardSerial16[boardLen - 1];
+  const char portLetter = portSerial[portLen - 1];
+  return boardLen == portLen && boardLen > 1 && boardLetter == 'A' && portLetter >= 'B' && portLetter <= 'D' &&
+         std::memcmp(boardSerial16, portSerial, boardLen - 1) == 0;
 }

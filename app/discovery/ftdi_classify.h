@@ -23,7 +23,9 @@ bool VARNFtdiIsCvpUart(const char* serial);
 bool VARNSerialMatchesFilter(const char* serial, const char* filterList, char* matched, size_t matchedSize);
 
 // Whether a UART port belongs to a board: every channel of one chip carries the chip's
-// serial plus a channel letter, so the port's serial less its last character must
-// equal the board's stored serial (16 raw bytes, terminated only when shorter). A
-// board without a stored serial owns no port.
+// serial plus a channel letter, so the port's serial less its last character equals
+// the board's stored serial (16 raw bytes, terminated only when shorter) when the
+// board was listed under the bare chip serial, or equals the board's serial less its
+// own letter when the board is channel A of the same chip and the port channel B, C
+// or D. A board without a stored serial owns no port.
 bool VARNUartBelongsToBoard(const char* boardSerial16, const char* portSerial);

@@ -9,6 +9,7 @@
 #include "app/cli/command_line.h"
 #include "app/discovery/board_registration.h"
 #include "app/discovery/ftdi_classify.h"
+#include "app/discovery/scan_gate.h"
 #include "app/log/varn_log.h"
 #include "app/registry/varn_registry.h"
 #include "app/settings/varn_settings.h"
@@ -106,7 +107,16 @@ static void handleJtag(DWORD index, const FtdiEntry& e, int jtagIndex, int scanT
   registerFtdiBoard(index, e.serial, portsFile);
 }
 
+static int scanAll(int scanTarget);
+
 int scanDevices(int scanTarget) {
+  VARNScanGateClose();
+  int result = scanAll(scanTarget);
+  VARNScanGateOpen();
+  return result;
+}
+
+static int scanAll(int scanTarget) {
   FILE* portsFile = std::fopen(VARN_PORTS_FILE, "w+");
   if (portsFile == nullptr) {
     VARNLog("Failed to create the ports file %s: %s (the scan goes on without it)\n", VARN_PORTS_FILE,

@@ -95,20 +95,28 @@ TEST_F(Bridge, AllDevicesOnAHostWithoutFtdiChips) {
 }
 
 TEST_F(Bridge, LogFileHoldsEveryMessage) {
-  Outcome r = run("-a -u -c 10.9.8.7 -m -f log.txt -k 3");
+  // Nothing listens on this loopback address: the CoE board is refused quickly, after
+  // as many connection attempts as fit into the second the connection is given.
+  Outcome r = run("-a -u -c 127.77.254.254 -m -f log.txt -k 3");
   EXPECT_EQ(r.status, 0);
-  std::string expected =
+  std::string head =
       "Enabled for FTDI USB Devices\n"
       "Running in FTDI Native-UART Mode for FTDI USB Devices\n"
       "Enabled for CoE Devices\n"
       "Selecting ALL devices\n"
       "Adding CoE Devices...\n"
-      "Adding CoE Device at 10.9.8.7\n"
+      "Adding CoE Device at 127.77.254.254\n"
+      "Connecting CoE link to 127.77.254.254...\n";
+  std::string tail =
+      "CoE Link Failed to connect!\n"
+      "Failed to create VARN JTAG CoE Connection with error 7\n"
       "Running FTDI USB Device Scan...\n"
       "Found 0 FTDI devices, targeting All Devices\n"
       "Exiting with 0 active devices\n";
-  EXPECT_EQ(r.out, expected);
-  EXPECT_EQ(read(dir_ / "log.txt"), expected);
+  EXPECT_EQ(r.out.substr(0, head.size()), head);
+  ASSERT_GE(r.out.size(), tail.size());
+  EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+  EXPECT_EQ(read(dir_ / "log.txt"), r.out);
 }
 
 TEST_F(Bridge, GuiWithoutBoardsPrintsTheLastFiftyRingLines) {

@@ -56,6 +56,16 @@ TEST(FtdiClassify, UartBelongsToBoardBySerialLessChannelLetter) {
   EXPECT_FALSE(VARNUartBelongsToBoard(board, "FT5ABC1"));
   EXPECT_FALSE(VARNUartBelongsToBoard(board, "FT5ABC2B"));
   EXPECT_FALSE(VARNUartBelongsToBoard(board, "FT5ABC1BB"));
+  // Channel A of a chip registered as the board; its channels B to D are the UARTs.
+  char channelA[16] = "FT5ABC1A";
+  EXPECT_TRUE(VARNUartBelongsToBoard(channelA, "FT5ABC1B"));
+  EXPECT_TRUE(VARNUartBelongsToBoard(channelA, "FT5ABC1D"));
+  EXPECT_FALSE(VARNUartBelongsToBoard(channelA, "FT5ABC1A"));
+  EXPECT_FALSE(VARNUartBelongsToBoard(channelA, "FT5ABC2B"));
+  EXPECT_FALSE(VARNUartBelongsToBoard(channelA, "FT5ABC1E"));
+  // A single-channel chip whose serial merely ends like another chip's is no sibling.
+  char single[16] = "FT5ABC12";
+  EXPECT_FALSE(VARNUartBelongsToBoard(single, "FT5ABC1B"));
   char empty[16] = {};
   EXPECT_FALSE(VARNUartBelongsToBoard(empty, "B"));
   // A stored serial of 16 characters has no terminator inside the entry.

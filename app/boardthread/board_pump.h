@@ -1,0 +1,61 @@
+// The state one board thread keeps for its devices' serial channels, and the turn
+// that moves bytes between them and their TCP clients (or, in AXI-bridge mode, the
+// bridge's socket pairs).
+#pragma once
+
+#include <cstdint>
+
+#include "app/boardthread/channel_backoff.h"
+#include "app/boardthread/uart_pacer.h"
+#include "app/registry/varn_registry.h"
+
+struct VARNJtag;
+
+// One receive or one drain moves at most this much per device and turn.
+constexpr uint32_t VARN_TRANSFER_SIZE = 2048;
+// The wait of one turn.
+constexpr int64_t VARN_PUMP_WAIT_US = 75;
+// A board controller's UART runs at 1 Mbaud (the rate the JTAG engine configures),
+// ten bit times per byte; the pace keeps a margin below it.
+constexpr double VARN_COE_UART_PACE_BYTES_PER_S = 95000.0;
+constexpr uint32_t VARN_COE_UART_BURST = 4096;
+// Below this allowance the client is left waiting rather than read in tiny pieces.
+constexpr uint32_t VARN_COE_UART_MIN_CHUNK = 256;
+
+struct VARNDeviceLane {
+  // Device bytes read but not yet taken by the client: while any are held the device
+  // is not drained further and its client's input waits, so a slow client slows its
+  // own device instead of losing bytes or holding up the board.
+  uint8_t out[VARN_TRANSFER_SIZE];
+  uint32_t outStart = 0;
+  uint32_t outLen = 0;
+  // The device's serial channel failed: reads and writes wait for the backoff.
+  VARNChannelBackoff health;
+  VARNUartPacer pacer{VARN_COE_UART_PACE_BYTES_PER_S, VARN_COE_UART_BURST};
+  // AXI-bridge mode: the bridge closed its end of the pair; it never comes back.
+  bool pairClosed = false;
+};
+
+struct VARNBoardPump {
+  int board = 0;
+  int devices = 0;
+  VARNJtag* jtag = nullptr;
+  bool coe = false;
+  bool axiMode = false;
+  // Client-to-device transfers.
+  uint8_t buffer[VARN_TRANSFER_SIZE];
+  VARNDeviceLane lane[MAX_DEVICES];
+  // Consecutive failed waits (reported once per streak).
+  uint32_t waitFailures = 0;
+};
+
+// Sets the pump up for board `b` from the tables.
+void VARNBoardPumpInit(VARNBoardPump* p, int b);
+
+// One turn: wait up to VARN_PUMP_WAIT_US for the board's sockets, accept and serve
+// what is ready, send held device bytes, and drain every device that may be drained.
+void VARNBoardPumpTurn(VARNBoardPump* p);
+
+// Whether the board's link to its devices is up (a CoE board's controller link is
+// connected; an FTDI board has no such link to lose).
+bool VARNBoardLinkUp(const VARNBoardPump* p);
