@@ -101,6 +101,7 @@ echo "Running: varn_tcp_bridge ${args[*]}"
 echo "  (FTDI board through the simulated D2XX driver: VARNSIM_BOARDS=sim/racks/demo.txt"
 echo "   LD_PRELOAD=libvarn_ftdisim.so)"
 echo
+: >bridge.log  # exists before tail looks for it
 setsid env VARNSIM_BOARDS="$rack" LD_PRELOAD="$ftdisim${LD_PRELOAD:+:$LD_PRELOAD}" "$bridge" "${args[@]}" \
   >bridge.log 2>&1 &
 groups+=($!)
