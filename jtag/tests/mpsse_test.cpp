@@ -289,7 +289,7 @@ TEST_F(Mpsse, ShortReadLeavesUncoveredRequestsUntouched) {
 }
 
 TEST_F(Mpsse, ClockingDropsAPieceWhoseRoomCannotBeMade) {
-  std::vector<uint8_t> tdi(9000, 0x42);
+  std::vector<uint8_t> tdi(30000, 0x42);
   ftcap::state().writeStatus = FT_IO_ERROR;
   testing::internal::CaptureStderr();
   ftdi_mpsse_queue(h, buf, tdi.data(), 30000, nullptr, 0, false);
