@@ -281,7 +281,7 @@ int ftdi_mpsse_clock_data(FT_HANDLE handle, MpsseBuffer* b, const uint8_t* tdi, 
     const uint64_t r = bits - d;
     if (r >= 8) {
       uint32_t n = static_cast<uint32_t>(r / 8 < MPSSE_MAX_DATA_BYTES ? r / 8 : MPSSE_MAX_DATA_BYTES);
-      if (writeOnly && !b->noCoalesce && b->openDataCmd > 0 && b->cmd[b->openDataCmd - 1] == op) {
+      if (writeOnly && b->coalesceWrites && b->openDataCmd > 0 && b->cmd[b->openDataCmd - 1] == op) {
         // Continue the command the buffer ends with: same clocks, no new header.
         uint8_t* hdr = b->cmd + (b->openDataCmd - 1);
         const uint32_t have = (static_cast<uint32_t>(hdr[1]) | (static_cast<uint32_t>(hdr[2]) << 8)) + 1;

@@ -29,8 +29,10 @@ struct MpsseBuffer {
   // buffer ends with one, else 0. A following write-only shift with the
   // same opcode extends that command instead of adding another 3-byte header.
   int32_t openDataCmd;
-  // Set to 1 to emit every data command on its own (no extension).
-  uint8_t noCoalesce;
+  // Set to 1 to let a write-only shift extend the command the buffer ends with. The
+  // chip clocks the same bits either way; off by default so every call emits exactly
+  // its own command bytes.
+  uint8_t coalesceWrites;
   // Requests a flush could not satisfy because the chip returned too few bytes. Callers
   // that must tell missing data from real zeros compare it before and after a flush.
   uint32_t lostRequests;

@@ -92,8 +92,9 @@ TEST_F(Mpsse, LongShiftsSplitAt65533Bytes) {
   EXPECT_EQ(ftcap::state().writes.size(), 2u);
 }
 
-TEST_F(Mpsse, ConsecutiveWriteShiftsShareOneCommand) {
+TEST_F(Mpsse, ConsecutiveWriteShiftsShareOneCommandWhenAsked) {
   std::vector<uint8_t> chunk(4096, 0x11);
+  buf->coalesceWrites = 1;
   for (int i = 0; i < 7; ++i) ftdi_mpsse_clock_data(h, buf, chunk.data(), nullptr, 4096 * 8, true, true, true);
   ASSERT_EQ(buf->cmdLen, 3 + 7 * 4096);
   EXPECT_EQ(buf->cmd[0], 0x19);
@@ -109,7 +110,7 @@ TEST_F(Mpsse, ConsecutiveWriteShiftsShareOneCommand) {
   ftdi_mpsse_clock_data(h, buf, chunk.data(), nullptr, 16, false, true, true);
   EXPECT_EQ(queued(), (Bytes{0x19, 0x01, 0x00, 0x11, 0x11, 0x8E, 0x07, 0x19, 0x01, 0x00, 0x11, 0x11}));
   ftdi_mpsse_flush(h, buf);
-  buf->noCoalesce = 1;
+  buf->coalesceWrites = 0;
   ftdi_mpsse_clock_data(h, buf, chunk.data(), nullptr, 8, false, true, true);
   ftdi_mpsse_clock_data(h, buf, chunk.data(), nullptr, 8, false, true, true);
   EXPECT_EQ(queued(), (Bytes{0x19, 0x00, 0x00, 0x11, 0x19, 0x00, 0x00, 0x11}));
