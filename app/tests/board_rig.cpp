@@ -1,0 +1,285 @@
+#include "app/tests/board_rig.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+namespace rig {
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void writeFile(const fs::path& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+int countOf(const std::string& text, const std::string& needle) {
+  int n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) ++n;
+  return n;
+}
+
+static double secondsSince(std::chrono::steady_clock::time_point t0) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+Process::Process(const std::vector<std::string>& argv, const std::vector<std::string>& env, const fs::path& dir,
+                 const fs::path& out)
+    : out_(out) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    // The test may die without its destructors: the child goes with it.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::chdir(dir.c_str()) != 0) ::_exit(126);
+    int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd < 0) ::_exit(126);
+    ::dup2(fd, 1);
+    ::dup2(fd, 2);
+    ::close(fd);
+    for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+}
+
+void Process::reap(int options) {
+  if (pid_ <= 0 || reaped_) return;
+  int status = 0;
+  if (::waitpid(pid_, &status, options) == pid_) {
+    reaped_ = true;
+    status_ = status;
+  }
+}
+
+bool Process::running() {
+  reap(WNOHANG);
+  return pid_ > 0 && !reaped_;
+}
+
+Process::~Process() {
+  if (!running()) return;
+  ::kill(pid_, SIGTERM);
+  auto t0 = std::chrono::steady_clock::now();
+  while (running() && secondsSince(t0) < 3.0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (running()) {
+    ::kill(pid_, SIGKILL);
+    reap(0);
+  }
+}
+
+bool Process::waitFor(const std::string& needle, double seconds, int times) {
+  auto t0 = std::chrono::steady_clock::now();
+  for (;;) {
+    bool alive = running();
+    if (countOf(output(), needle) >= times) return true;
+    if (!alive || secondsSince(t0) > seconds) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+int Process::waitExit(double seconds) {
+  auto t0 = std::chrono::steady_clock::now();
+  while (running() && secondsSince(t0) < seconds) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (!reaped_) return -1;
+  return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
+}
+
+static std::mt19937& rng() {
+  static std::mt19937 r(std::random_device{}() ^ static_cast<unsigned>(::getpid()));
+  return r;
+}
+
+static bool canBind(const char* address, uint16_t port) {
+  varn_socket s = varn_tcp_socket();
+  if (!varn_socket_valid(s)) return false;
+  bool ok = (address ? varn_bind_ipv4(s, address, port) : varn_bind_any(s, port)) == 0;
+  varn_close_socket(s);
+  return ok;
+}
+
+std::string freeCoeAddress() {
+  for (;;) {
+    char text[32];
+    std::snprintf(text, sizeof text, "127.%u.%u.%u", 100 + unsigned(rng()() % 100), unsigned(rng()() % 250),
+                  2 + unsigned(rng()() % 250));
+    if (canBind(text, 21363)) return text;
+  }
+}
+
+uint16_t freePortRange(int n) {
+  for (;;) {
+    uint16_t base = static_cast<uint16_t>(20000 + rng()() % 30000);
+    bool all = true;
+    for (int i = 0; i < n && all; ++i) all = canBind(nullptr, static_cast<uint16_t>(base + i));
+    if (all) return base;
+  }
+}
+
+Client::Client(uint16_t port) {
+  fd_ = varn_tcp_socket();
+  if (varn_socket_valid(fd_) && varn_connect_ipv4(fd_, "127.0.0.1", port) == 0) {
+    varn_set_nodelay(fd_);
+    return;
+  }
+  close();
+}
+
+Client::~Client() { close(); }
+
+void Client::close() {
+  if (varn_socket_valid(fd_)) varn_close_socket(fd_);
+  fd_ = VARN_INVALID_SOCKET;
+}
+
+bool Client::send(const void* data, size_t len) { return connected() && varn_send_all(fd_, data, len) == 0; }
+bool Client::send(const std::string& bytes) { return send(bytes.data(), bytes.size()); }
+
+static bool readable(varn_socket fd, double seconds) {
+  fd_set rs;
+  FD_ZERO(&rs);
+  FD_SET(fd, &rs);
+  return varn_select(fd + 1, &rs, nullptr, static_cast<int64_t>(seconds * 1e6)) > 0;
+}
+
+std::string Client::receive(size_t len, double seconds) {
+  std::string got;
+  auto t0 = std::chrono::steady_clock::now();
+  char buf[65536];
+  while (connected() && got.size() < len) {
+    double left = seconds - secondsSince(t0);
+    if (left <= 0 || !readable(fd_, left)) break;
+    long n = varn_recv(fd_, buf, std::min(sizeof buf, len - got.size()));
+    if (n <= 0) break;
+    got.append(buf, static_cast<size_t>(n));
+  }
+  return got;
+}
+
+bool Client::receiveUntil(const std::string& needle, double seconds, std::string* got) {
+  auto t0 = std::chrono::steady_clock::now();
+  char buf[4096];
+  while (connected() && got->find(needle) == std::string::npos) {
+    double left = seconds - secondsSince(t0);
+    if (left <= 0 || !readable(fd_, left)) return false;
+    long n = varn_recv(fd_, buf, sizeof buf);
+    if (n <= 0) return false;
+    got->append(buf, static_cast<size_t>(n));
+  }
+  return got->find(needle) != std::string::npos;
+}
+
+bool Client::closedByPeer(double seconds) {
+  auto t0 = std::chrono::steady_clock::now();
+  char buf[256];
+  while (connected()) {
+    double left = seconds - secondsSince(t0);
+    if (left <= 0 || !readable(fd_, left)) return false;
+    if (varn_recv(fd_, buf, sizeof buf) <= 0) return true;
+  }
+  return false;
+}
+
+std::vector<uint16_t> openedPorts(const std::string& output) {
+  static const std::regex line(R"(Opened (virtual TCP serial|multi-client virtual TCP AXI) port (\d+)\n)");
+  std::vector<uint16_t> ports;
+  for (std::sregex_iterator it(output.begin(), output.end(), line), end; it != end; ++it)
+    ports.push_back(static_cast<uint16_t>(std::stoi((*it)[2])));
+  return ports;
+}
+
+const char* bridgePath() { return VARN_BRIDGE_PATH; }
+const char* boardSimPath() { return VARN_BOARD_SIM_PATH; }
+const char* bitgenPath() { return VARN_BITGEN_PATH; }
+const char* ftdiSimPath() { return VARN_FTDISIM_PATH; }
+
+}  // namespace rig
+
+void BoardRig::SetUp() {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  dir_ = rig::fs::current_path() / (std::string("rig_") + info->test_suite_name() + "_" + info->name());
+  rig::fs::remove_all(dir_);
+  rig::fs::create_directories(dir_);
+}
+
+void BoardRig::TearDown() {
+  // The bridge first: it would otherwise log the simulator's departure.
+  bridge_.reset();
+  sim_.reset();
+  if (HasFailure()) {
+    std::printf("--- kept %s for inspection\n", dir_.c_str());
+  } else {
+    rig::fs::remove_all(dir_);
+  }
+}
+
+std::vector<std::string> BoardRig::startCoeSim(const std::vector<std::vector<std::string>>& boards) {
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    std::vector<std::string> argv = {rig::boardSimPath()};
+    std::vector<std::string> addresses;
+    for (const auto& board : boards) {
+      std::string a = rig::freeCoeAddress();
+      addresses.push_back(a);
+      argv.push_back("--coe-board");
+      argv.push_back(a);
+      argv.insert(argv.end(), board.begin(), board.end());
+    }
+    rig::fs::remove(dir_ / "sim.out");
+    sim_ = std::make_unique<rig::Process>(argv, std::vector<std::string>{}, dir_, dir_ / "sim.out");
+    if (sim_->waitFor("CoE board controller on", 10.0, static_cast<int>(boards.size()))) return addresses;
+    // Another test may have taken an address between the check and the start.
+    sim_.reset();
+  }
+  ADD_FAILURE() << "varn_board_sim did not start: " << rig::readFile(dir_ / "sim.out");
+  return {};
+}
+
+static std::vector<std::string> bridgeEnv(const BoardRig* self, const rig::fs::path& dir, const std::string& boards) {
+  if (boards.empty()) return {};
+  rig::writeFile(dir / "boards.txt", boards);
+  // The preloaded library comes before a sanitizer runtime in the library list.
+  return {"VARNSIM_BOARDS=" + (dir / "boards.txt").string(), std::string("LD_PRELOAD=") + rig::ftdiSimPath(),
+          "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"};
+}
+
+rig::Process& BoardRig::startBridge(const std::vector<std::string>& args, const std::string& ftdiBoards) {
+  std::vector<std::string> argv = {rig::bridgePath()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  bridge_ = std::make_unique<rig::Process>(argv, bridgeEnv(this, dir_, ftdiBoards), dir_, dir_ / "bridge.out");
+  return *bridge_;
+}
+
+std::string BoardRig::runBridgeToEnd(const std::vector<std::string>& args, const std::string& ftdiBoards,
+                                     int* status) {
+  startBridge(args, ftdiBoards);
+  *status = bridge_->waitExit(60.0);
+  return bridge_->output();
+}
+
+std::string BoardRig::bitgen(const std::string& name, const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {rig::bitgenPath()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  argv.push_back("-o");
+  argv.push_back((dir_ / name).string());
+  rig::Process p(argv, {}, dir_, dir_ / "bitgen.out");
+  EXPECT_EQ(p.waitExit(60.0), 0) << rig::readFile(dir_ / "bitgen.out");
+  return (dir_ / name).string();
+}

@@ -1,0 +1,119 @@
+// What the end-to-end tests of board discovery and the board thread share: child
+// processes (the real varn_tcp_bridge, varn_board_sim, varn_bitgen) whose output goes
+// to a file in the test's own directory and which are always stopped when the test
+// ends, free loopback addresses and ports, and a small blocking TCP client.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/platform/varn_platform.h"
+
+namespace rig {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path& path);
+void writeFile(const fs::path& path, const std::string& text);
+
+// Occurrences of `needle` in `text`.
+int countOf(const std::string& text, const std::string& needle);
+
+class Process {
+ public:
+  // Runs argv in `dir` with `env` added; standard output and error both go to `out`.
+  Process(const std::vector<std::string>& argv, const std::vector<std::string>& env, const fs::path& dir,
+          const fs::path& out);
+  ~Process();  // TERM, then KILL after 3 s, and reaped
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  bool started() const { return pid_ > 0; }
+  bool running();
+  // Waits until `needle` appears `times` times in the output (true), the process
+  // ended, or `seconds` passed.
+  bool waitFor(const std::string& needle, double seconds, int times = 1);
+  // Waits for the process to end by itself; its exit status, or -1 after `seconds`.
+  int waitExit(double seconds);
+  std::string output() const { return readFile(out_); }
+
+ private:
+  void reap(int options);
+
+  pid_t pid_ = -1;
+  int status_ = -1;
+  bool reaped_ = false;
+  fs::path out_;
+};
+
+// A loopback address 127.x.y.z on which the CoE port 21363 is free (varies per call,
+// so that tests running side by side do not meet).
+std::string freeCoeAddress();
+// The first of `n` consecutive TCP ports that are free now.
+uint16_t freePortRange(int n);
+
+// Blocking TCP client on 127.0.0.1.
+class Client {
+ public:
+  explicit Client(uint16_t port);
+  ~Client();
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  bool connected() const { return fd_ != VARN_INVALID_SOCKET; }
+  varn_socket fd() const { return fd_; }
+  bool send(const std::string& bytes);
+  bool send(const void* data, size_t len);
+  // Reads until `len` bytes came, the peer closed, or `seconds` passed.
+  std::string receive(size_t len, double seconds);
+  // Reads until `needle` is among what came (true), or `seconds` passed.
+  bool receiveUntil(const std::string& needle, double seconds, std::string* got);
+  // True when the peer closed the connection within `seconds`.
+  bool closedByPeer(double seconds);
+  void close();
+
+ private:
+  varn_socket fd_ = VARN_INVALID_SOCKET;
+};
+
+// Ports from the bridge's "Opened ... port %hu" lines, in order.
+std::vector<uint16_t> openedPorts(const std::string& output);
+
+// Binary paths, from the build.
+const char* bridgePath();
+const char* boardSimPath();
+const char* bitgenPath();
+const char* ftdiSimPath();
+
+}  // namespace rig
+
+// A scratch directory per test and the processes of one scenario.
+class BoardRig : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Starts varn_board_sim with one --coe-board per entry of `boards`; each entry holds
+  // that board's --coe-* arguments after the address. Returns the addresses given.
+  std::vector<std::string> startCoeSim(const std::vector<std::vector<std::string>>& boards);
+  // Starts the bridge with `args` (and, when `ftdiBoards` is not empty, the simulated
+  // D2XX library preloaded over that board description).
+  rig::Process& startBridge(const std::vector<std::string>& args, const std::string& ftdiBoards = "");
+  // Runs the bridge to its end (a run that registers no board).
+  std::string runBridgeToEnd(const std::vector<std::string>& args, const std::string& ftdiBoards, int* status);
+  // Makes a test bitstream with varn_bitgen; returns its path.
+  std::string bitgen(const std::string& name, const std::vector<std::string>& args);
+
+  rig::Process& bridge() { return *bridge_; }
+  std::string bridgeOutput() const { return bridge_ ? bridge_->output() : std::string(); }
+
+  rig::fs::path dir_;
+  std::unique_ptr<rig::Process> sim_;
+  std::unique_ptr<rig::Process> bridge_;
+};
