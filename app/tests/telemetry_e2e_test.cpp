@@ -121,9 +121,20 @@ class Rack : public ::testing::Test {
     fs::create_directories(dir_);
   }
   void TearDown() override {
+    expectNoSanitizerReport(bridge_.get());
+    expectNoSanitizerReport(sim_.get());
     bridge_.reset();
     sim_.reset();
     if (!HasFailure()) fs::remove_all(dir_);
+  }
+
+  // A sanitized build reports on its output and carries on: make that a failure.
+  static void expectNoSanitizerReport(ChildProcess* p) {
+    if (p == nullptr) return;
+    p->stop();
+    std::string out = p->output();
+    for (const char* report : {"WARNING: ThreadSanitizer", "ERROR: AddressSanitizer", "runtime error:"})
+      EXPECT_EQ(out.find(report), std::string::npos) << out;
   }
 
   // varn_board_sim with these arguments; true once its `boards` controllers listen.
@@ -152,6 +163,7 @@ class Rack : public ::testing::Test {
   ChildProcess& startBridge(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
     std::vector<std::string> argv = {VARN_BRIDGE_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
+    expectNoSanitizerReport(bridge_.get());
     bridge_ = std::make_unique<ChildProcess>(argv, env, dir_.string());
     return *bridge_;
   }
