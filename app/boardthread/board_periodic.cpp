@@ -67,7 +67,11 @@ void VARNServeBitstreamLoad(VARNBoardPump* p, int d) {
   VARNLog("VARN JTAG Board %i Device %i Bitstream Loaded\n", b, d);
   regStore(deviceStates[b][d], ProgrammingDone);
   regStore(deviceLoadStatus[b][d], 100.0);
-  readUserCode(p, d);
+  uint32_t code = 0;
+  if (VARNJtagGetUserCode(p->jtag, static_cast<uint32_t>(d), &code) == 0) {
+    regStore(deviceUserCode[b][d], code);
+    VARNLog("VARN JTAG Board %i Device %i USR_ACCESS Value: 0x%08x\n", b, d, code);
+  }
 }
 
 bool VARNBoardPeriodicStep(VARNBoardPump* p, VARNBoardPeriodic* s) {

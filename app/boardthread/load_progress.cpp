@@ -5,8 +5,8 @@
 #include "app/log/varn_log.h"
 
 namespace {
-constexpr auto kPoll = std::chrono::milliseconds(200);
-constexpr int kQuietPolls = 25;  // a line at least every 5 s of a slow load
+constexpr auto kPoll = std::chrono::milliseconds(100);
+constexpr int kQuietPolls = 50;  // a line at least every 5 s of a slow load
 }  // namespace
 
 VARNLoadProgressLog::VARNLoadProgressLog(int board, int device, const VARNProgressCell* progress)

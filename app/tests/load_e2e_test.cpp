@@ -1,0 +1,108 @@
+// Start-up bitstream loads (-b) of the real varn_tcp_bridge against simulated boards:
+// each device gets the first file of the list that suits it, the load's progress and
+// outcome show in the log, the user code is read after a successful load, a device
+// no file suits is skipped, and a file the device refuses ends in a failed load.
+#include <string>
+#include <vector>
+
+#include "app/tests/board_rig.h"
+
+namespace {
+
+using rig::countOf;
+
+size_t at(const std::string& out, const std::string& line) { return out.find(line); }
+
+class Loads : public BoardRig {};
+
+TEST_F(Loads, EachDeviceTakesTheFirstFileThatSuitsItOverFtdi) {
+  const std::string vu35p = bitgen("vu35p.bit", {"--part", "VU35P", "--usercode", "0x35350001"});
+  // Large enough to take a while, so that its progress shows.
+  const std::string vu9p = bitgen("vu9p.bit", {"--part", "VU9P", "--frames", "20000", "--usercode", "0x09090002"});
+  const char* boards = R"(board lb
+device VU9P app=echo
+device VU35P app=echo
+device VU13P app=echo
+ftdi FT232H serial=LOAD1
+channel A jtag=lb
+)";
+  startBridge({"-a", "-q", "-b", vu35p + "," + vu9p, "-p", std::to_string(rig::freePortRange(4))}, boards);
+  ASSERT_TRUE(bridge().waitFor("Device 2, Skipping\n", 120)) << bridgeOutput();
+  std::string out = bridgeOutput();
+
+  const size_t load0 = at(out, "Using Bitstream " + vu9p + " for VARN JTAG Board 0 Device 0\n");
+  const size_t done0 = at(out, "VARN JTAG Board 0 Device 0 Bitstream Loaded\n");
+  const size_t code0 = at(out, "VARN JTAG Board 0 Device 0 USR_ACCESS Value: 0x09090002\n");
+  const size_t load1 = at(out, "Using Bitstream " + vu35p + " for VARN JTAG Board 0 Device 1\n");
+  const size_t code1 = at(out, "VARN JTAG Board 0 Device 1 USR_ACCESS Value: 0x35350001\n");
+  const size_t skip2 = at(out, "No Specified Bitstream is valid for VARN JTAG Board 0 Device 2, Skipping\n");
+  ASSERT_NE(load0, std::string::npos) << out;
+  ASSERT_NE(done0, std::string::npos) << out;
+  ASSERT_NE(code0, std::string::npos) << out;
+  ASSERT_NE(load1, std::string::npos) << out;
+  ASSERT_NE(code1, std::string::npos) << out;
+  ASSERT_NE(skip2, std::string::npos) << out;
+  // One device after the other, in device order, each a load of its own.
+  EXPECT_LT(load0, done0);
+  EXPECT_LT(done0, code0);
+  EXPECT_LT(code0, load1);
+  EXPECT_LT(code1, skip2);
+  EXPECT_EQ(countOf(out, "Starting Bitstream Load...\n"), 3) << out;
+  // The long load reported its way up, below 100 until it was done.
+  const size_t progress = at(out, "VARN JTAG Board 0 Device 0 Bitstream Load Progress: ");
+  ASSERT_NE(progress, std::string::npos) << out;
+  EXPECT_GT(progress, load0);
+  EXPECT_LT(progress, done0);
+  EXPECT_EQ(countOf(out, "Bitstream Load Progress: 100%"), 0) << out;
+  EXPECT_EQ(countOf(out, "Failed to load"), 0) << out;
+
+  // The loaded designs run: their echo answers.
+  std::vector<uint16_t> ports = rig::openedPorts(out);
+  ASSERT_EQ(ports.size(), 3u);
+  for (int d = 0; d < 2; ++d) {
+    rig::Client c(ports[d]);
+    ASSERT_TRUE(c.send("loaded\n"));
+    EXPECT_EQ(c.receive(7, 10), "loaded\n") << "device " << d;
+  }
+}
+
+TEST_F(Loads, OverCoEAndAFileTheDeviceRefuses) {
+  const std::string good = bitgen("good.bit", {"--part", "VU35P", "--usercode", "0x00C0E001"});
+  const std::string broken = bitgen("broken.bit", {"--part", "VU9P", "--corrupt"});
+  std::vector<std::string> addresses =
+      startCoeSim({{"--coe-fpga", "vu35p,preconfigured=no,app=echo", "--coe-fpga", "vu9p,preconfigured=no"}});
+  ASSERT_EQ(addresses.size(), 1u);
+  startBridge({"-c", addresses[0], "-q", "-b", good + "," + broken, "-p", std::to_string(rig::freePortRange(3))});
+  ASSERT_TRUE(bridge().waitFor("Device 1 bitstream: ", 120)) << bridgeOutput();
+  std::string out = bridgeOutput();
+  EXPECT_NE(at(out, "Using Bitstream " + good + " for VARN JTAG Board 0 Device 0\n"), std::string::npos) << out;
+  EXPECT_NE(at(out, "VARN JTAG Board 0 Device 0 Bitstream Loaded\n"), std::string::npos) << out;
+  EXPECT_NE(at(out, "VARN JTAG Board 0 Device 0 USR_ACCESS Value: 0x00c0e001\n"), std::string::npos) << out;
+  EXPECT_NE(at(out, "Using Bitstream " + broken + " for VARN JTAG Board 0 Device 1\n"), std::string::npos) << out;
+  EXPECT_NE(at(out, "Failed to load VARN JTAG Board 0 Device 1 bitstream: "), std::string::npos) << out;
+  EXPECT_EQ(countOf(out, "VARN JTAG Board 0 Device 1 Bitstream Loaded"), 0) << out;
+  // The board goes on serving its ports after the failure.
+  std::vector<uint16_t> ports = rig::openedPorts(out);
+  ASSERT_EQ(ports.size(), 2u);
+  rig::Client c(ports[0]);
+  ASSERT_TRUE(c.send("after the loads\n"));
+  EXPECT_EQ(c.receive(16, 10), "after the loads\n");
+}
+
+TEST_F(Loads, WithoutACommaTheWholeTextIsTheChoice) {
+  const std::string only = bitgen("only.bit", {"--part", "VU9P"});
+  const char* boards = R"(board one
+device VU35P app=echo
+device VU9P app=echo
+ftdi FT232H serial=ONE1
+channel A jtag=one
+)";
+  startBridge({"-a", "-q", "-b", only, "-p", std::to_string(rig::freePortRange(3))}, boards);
+  ASSERT_TRUE(bridge().waitFor("VARN JTAG Board 0 Device 1 Bitstream Loaded\n", 60)) << bridgeOutput();
+  std::string out = bridgeOutput();
+  EXPECT_NE(at(out, "No Specified Bitstream is valid for VARN JTAG Board 0 Device 0, Skipping\n"), std::string::npos)
+      << out;
+  EXPECT_NE(at(out, "Using Bitstream " + only + " for VARN JTAG Board 0 Device 1\n"), std::string::npos) << out;
+}
+
+}  // namespace
