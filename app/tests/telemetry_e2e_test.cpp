@@ -272,6 +272,22 @@ TEST_F(Rack, DefaultIntervalReportsEveryTwoSecondsAndQuietNone) {
   EXPECT_EQ(count("Telemetry:\n"), 0) << q.output();
 }
 
+TEST_F(Rack, ConsoleViewOptionKeepsEverythingInTheLogRing) {
+  ASSERT_TRUE(startSim({"--coe-board", "127.0.0.126", "--coe-fpga", "vu9p"}, 1));
+  ChildProcess& b = startBridge({"-g", "-c", "127.0.0.126", "-k", "0", "-p", "24160"});
+  // The port opens as without -g, but neither the scan nor the reports reach the console.
+  bool opened = false;
+  for (int i = 0; i < 100 && !opened; ++i) {
+    varn_socket s = varn_tcp_socket();
+    opened = varn_connect_ipv4(s, "127.0.0.1", 24160) == 0;
+    varn_close_socket(s);
+    if (!opened) varn_sleep_ms(50);
+  }
+  ASSERT_TRUE(opened);
+  b.runUntil(b.elapsed() + 2.5);
+  EXPECT_EQ(b.output(), "");
+}
+
 TEST_F(Rack, DeviceWithoutRegulatorsShowsOnlyItsSlrValues) {
   ASSERT_TRUE(startSim({"--coe-board", "127.0.0.124", "--coe-fpga", "vu35p,vrm=no"}, 1));
   ChildProcess& b = startBridge({"-c", "127.0.0.124", "-k", "0", "-p", "24120"});
