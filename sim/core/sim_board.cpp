@@ -14,23 +14,23 @@ DesignFactory standardDesignFactory() {
 std::unique_ptr<SimBoard> SimBoard::empty(const std::string& name) {
   std::unique_ptr<SimBoard> b(new SimBoard());
   b->name_ = name;
-  b->spec_.name = name;
+  b->desc_.name = name;
   return b;
 }
 
-std::unique_ptr<SimBoard> SimBoard::build(const BoardSpec& spec, const DesignFactory& factory, std::string* error) {
+std::unique_ptr<SimBoard> SimBoard::build(const BoardSpec& desc, const DesignFactory& factory, std::string* error) {
   std::unique_ptr<SimBoard> b(new SimBoard());
-  b->name_ = spec.name;
-  b->spec_ = spec;
-  b->wall_ = spec.wallClock;
+  b->name_ = desc.name;
+  b->desc_ = desc;
+  b->wall_ = desc.wallClock;
   if (b->wall_) b->wallStartNs_ = varn_monotonic_ns();
-  for (size_t i = 0; i < spec.devices.size(); ++i) {
-    const DeviceConfig& cfg = spec.devices[i].cfg;
+  for (size_t i = 0; i < desc.devices.size(); ++i) {
+    const DeviceConfig& cfg = desc.devices[i].cfg;
     // Refuse bad design options now, not when the FPGA is first configured.
     if (factory && !cfg.preconfigured) {
       std::string e;
       if (!factory(cfg.design, &e)) {
-        if (error) *error = "board '" + spec.name + "' device " + std::to_string(i) + ": " + e;
+        if (error) *error = "board '" + desc.name + "' device " + std::to_string(i) + ": " + e;
         return nullptr;
       }
     }
@@ -38,7 +38,7 @@ std::unique_ptr<SimBoard> SimBoard::build(const BoardSpec& spec, const DesignFac
       auto d = std::make_unique<XilinxDevice>(cfg, factory);
       if (cfg.preconfigured && factory && !d->design()) {
         if (error)
-          *error = "board '" + spec.name + "' device " + std::to_string(i) + ": " + d->designSlot().lastError();
+          *error = "board '" + desc.name + "' device " + std::to_string(i) + ": " + d->designSlot().lastError();
         return nullptr;
       }
       b->xilinx_.push_back(d.get());
@@ -51,7 +51,7 @@ std::unique_ptr<SimBoard> SimBoard::build(const BoardSpec& spec, const DesignFac
       b->chain_.add(std::move(d));
     }
   }
-  b->chain_.setFault(spec.fault);
+  b->chain_.setFault(desc.fault);
   return b;
 }
 

@@ -24,12 +24,12 @@ DesignFactory standardDesignFactory();
 class SimBoard {
  public:
   // Null with *error set when a device's design options are refused.
-  static std::unique_ptr<SimBoard> build(const BoardSpec& spec, const DesignFactory& factory, std::string* error);
+  static std::unique_ptr<SimBoard> build(const BoardSpec& desc, const DesignFactory& factory, std::string* error);
   // A board with no chain: the clock and lock of an FTDI channel wired to nothing.
   static std::unique_ptr<SimBoard> empty(const std::string& name);
 
   const std::string& name() const { return name_; }
-  const BoardSpec& spec() const { return spec_; }
+  const BoardSpec& description() const { return desc_; }
   JtagChain& chain() { return chain_; }
   size_t deviceCount() const { return chain_.size(); }
   TapDevice& device(size_t i) { return chain_.device(i); }
@@ -53,7 +53,7 @@ class SimBoard {
   SimBoard() = default;
 
   std::string name_;
-  BoardSpec spec_;
+  BoardSpec desc_;
   JtagChain chain_;
   std::vector<XilinxDevice*> xilinx_;
   std::vector<IntelDevice*> intel_;

@@ -29,11 +29,11 @@ void Registry::ensureLoaded() {
 int Registry::install(const BoardFile& f, std::string* err) {
   std::vector<std::shared_ptr<SimBoard>> boards;
   std::map<std::string, std::shared_ptr<SimBoard>> byName;
-  for (const auto& spec : f.boards) {
-    std::shared_ptr<SimBoard> b = SimBoard::build(spec, standardDesignFactory(), err);
+  for (const auto& desc : f.boards) {
+    std::shared_ptr<SimBoard> b = SimBoard::build(desc, standardDesignFactory(), err);
     if (!b) return -1;
     boards.push_back(b);
-    byName[spec.name] = b;
+    byName[desc.name] = b;
   }
   std::vector<std::shared_ptr<ChannelEntry>> entries;
   for (const auto& chip : f.chips) {

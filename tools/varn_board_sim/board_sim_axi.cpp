@@ -38,7 +38,7 @@ const char* axiArgsUsage() {
 int parseAxiArg(int argc, char** argv, int i, AxiSimArgs* args, std::string* error) {
   const char* a = argv[i];
   const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
-  AxiServeSpec& spec = args->endpoints.empty() ? args->defaults : args->endpoints.back();
+  AxiServeSpec& desc = args->endpoints.empty() ? args->defaults : args->endpoints.back();
   auto need = [&](const char* what) {
     *error = std::string(a) + " needs " + what;
     return -1;
@@ -53,18 +53,18 @@ int parseAxiArg(int argc, char** argv, int i, AxiSimArgs* args, std::string* err
   }
   if (!std::strcmp(a, "--family")) {
     if (!v) return need("lr, zk or none");
-    spec.design["family"] = v;
+    desc.design["family"] = v;
     return 2;
   }
   if (!std::strcmp(a, "--app")) {
     if (!v) return need("axi, echo or console");
-    spec.design["app"] = v;
+    desc.design["app"] = v;
     return 2;
   }
   if (!std::strcmp(a, "--opt")) {
     const char* eq = v ? std::strchr(v, '=') : nullptr;
     if (!eq || eq == v) return need("KEY=VALUE");
-    spec.design[std::string(v, eq)] = eq + 1;
+    desc.design[std::string(v, eq)] = eq + 1;
     return 2;
   }
   if (!std::strcmp(a, "--bind")) {
@@ -76,9 +76,9 @@ int parseAxiArg(int argc, char** argv, int i, AxiSimArgs* args, std::string* err
   struct {
     const char* name;
     int64_t* target;
-  } faults[] = {{"--silent-after", &spec.faults.silentAfterBytes},
-                {"--corrupt-at", &spec.faults.corruptAtByte},
-                {"--close-after", &spec.faults.closeAfterBytes}};
+  } faults[] = {{"--silent-after", &desc.faults.silentAfterBytes},
+                {"--corrupt-at", &desc.faults.corruptAtByte},
+                {"--close-after", &desc.faults.closeAfterBytes}};
   for (auto& f : faults) {
     if (!std::strcmp(a, f.name)) {
       if (!parseNumber(v, 0, INT64_MAX, &n)) return need("a byte count");
@@ -88,7 +88,7 @@ int parseAxiArg(int argc, char** argv, int i, AxiSimArgs* args, std::string* err
   }
   if (!std::strcmp(a, "--late-ms")) {
     if (!parseNumber(v, 0, 600000, &n)) return need("milliseconds 0..600000");
-    spec.faults.answerDelayMs = static_cast<uint32_t>(n);
+    desc.faults.answerDelayMs = static_cast<uint32_t>(n);
     return 2;
   }
   return 0;

@@ -79,7 +79,7 @@ const char* coeArgsUsage() {
   return "  --coe-board [ADDR]   a CoE board: a simulated board controller on ADDR (default the next of\n"
          "                       127.0.0.2, 127.0.0.3, ...) at port 21363; the --coe-* options after it apply\n"
          "                       to this board\n"
-         "  --coe-fpga SPEC      an FPGA on the board's chain, device 0 (nearest TDI) first:\n"
+         "  --coe-fpga FPGA      an FPGA on the board's chain, device 0 (nearest TDI) first:\n"
          "                       PART[,KEY=VALUE...] with PART vu33p|vu35p|vu9p|vu13p|gx2800-h|gx2800-l|mx2100;\n"
          "                       keys: slot=0..3 (default its position), vrm=yes|no, module=0x00A3,\n"
          "                       vrm_layout=vu3xp|two-rail|mx2100, vrm_vccint/vrm_vccbram/vrm_vcchbm=VOLTS,\n"
@@ -138,15 +138,15 @@ int parseCoeArg(int argc, char** argv, int i, CoeSimArgs* args, std::string* err
   return 2;
 }
 
-std::unique_ptr<CoeBoard> CoeBoard::start(const CoeBoardSpec& spec, const std::string& address, std::string* error) {
+std::unique_ptr<CoeBoard> CoeBoard::start(const CoeBoardSpec& desc, const std::string& address, std::string* error) {
   std::unique_ptr<CoeBoard> b(new CoeBoard());
   ControllerConfig cfg;
-  cfg.idcodeOverride = spec.idcodeOverride;
+  cfg.idcodeOverride = desc.idcodeOverride;
   DesignFactory factory = [](const DesignOptions& o, std::string* e) -> std::unique_ptr<FpgaDesign> {
     return makeDesignChecked(o, e);
   };
-  for (size_t i = 0; i < spec.fpgas.size(); ++i) {
-    const CoeFpgaSpec& f = spec.fpgas[i];
+  for (size_t i = 0; i < desc.fpgas.size(); ++i) {
+    const CoeFpgaSpec& f = desc.fpgas[i];
     DeviceConfig dc = f.device;
     fillDefaultIdentity(dc, std::hash<std::string>()(address) + i);
     int slot = f.slot >= 0 ? f.slot : int(i);
@@ -165,7 +165,7 @@ std::unique_ptr<CoeBoard> CoeBoard::start(const CoeBoardSpec& spec, const std::s
     b->slots_.push_back(slot);
   }
   b->wiring_ = std::make_unique<CoreChain>(b->chain_);
-  b->server_ = std::make_unique<ControllerServer>(address, spec.port, *b->wiring_, cfg);
+  b->server_ = std::make_unique<ControllerServer>(address, desc.port, *b->wiring_, cfg);
   if (!b->server_->start(error)) return nullptr;
   return b;
 }
@@ -183,10 +183,10 @@ std::string CoeBoard::describe() const {
 
 bool startCoeBoards(const CoeSimArgs& args, std::vector<std::unique_ptr<CoeBoard>>* out, std::string* error) {
   int next = 2;
-  for (const CoeBoardSpec& spec : args.boards) {
-    std::string address = spec.address.empty() ? "127.0.0." + std::to_string(next++) : spec.address;
+  for (const CoeBoardSpec& desc : args.boards) {
+    std::string address = desc.address.empty() ? "127.0.0." + std::to_string(next++) : desc.address;
     std::string why;
-    auto board = CoeBoard::start(spec, address, &why);
+    auto board = CoeBoard::start(desc, address, &why);
     if (!board) {
       *error = "CoE board on " + address + ": " + why;
       out->clear();

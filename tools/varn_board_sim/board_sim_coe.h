@@ -41,7 +41,7 @@ const char* coeArgsUsage();
 // One running board: its silicon and its controller.
 class CoeBoard {
  public:
-  static std::unique_ptr<CoeBoard> start(const CoeBoardSpec& spec, const std::string& address, std::string* error);
+  static std::unique_ptr<CoeBoard> start(const CoeBoardSpec& desc, const std::string& address, std::string* error);
   ~CoeBoard();
   ControllerServer& server() { return *server_; }
   JtagChain& chain() { return chain_; }

@@ -61,7 +61,7 @@ TEST(BoardSimCoe, BoardsTakeTheirFpgasAndSettings) {
 }
 
 TEST(BoardSimCoe, ABoardAnswersOnItsAddressAndRefusesADoubleSlot) {
-  CoeBoardSpec spec;
+  CoeBoardSpec desc;
   std::string err;
   CoeSimArgs a;
   ASSERT_TRUE(parseCoe({"--coe-board", "--coe-port", "0", "--coe-fpga", "vu35p", "--coe-fpga", "vu9p"}, &a, &err));
