@@ -3,6 +3,7 @@
 #include <memory>
 #include <thread>
 
+#include "app/boardthread/board_link.h"
 #include "app/boardthread/board_periodic.h"
 #include "app/boardthread/board_pump.h"
 #include "app/discovery/scan_gate.h"
@@ -74,7 +75,9 @@ void boardthread(int* boardNumberPointer) {
 
   VARNBoardPeriodic periodic;
   periodic.lastNs = varn_monotonic_ns();
+  VARNBoardLinkWatch link;
   for (;;) {
+    VARNBoardWatchLink(pump.get(), &link);
     VARNBoardPumpTurn(pump.get());
     VARNBoardPeriodicStep(pump.get(), &periodic);
   }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -103,6 +104,25 @@ int Process::waitExit(double seconds) {
   return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
 }
 
+void Process::signal(int sig) {
+  if (running()) ::kill(pid_, sig);
+}
+
+double Process::cpuSeconds() const {
+  // Fields 14 and 15 of /proc/PID/stat, after the command name in parentheses.
+  std::string stat = readFile("/proc/" + std::to_string(pid_) + "/stat");
+  size_t close = stat.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream in(stat.substr(close + 2));
+  std::string field;
+  unsigned long long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && in >> field; ++i) {
+    if (i == 14) utime = std::stoull(field);
+    if (i == 15) stime = std::stoull(field);
+  }
+  return double(utime + stime) / double(::sysconf(_SC_CLK_TCK));
+}
+
 static std::mt19937& rng() {
   static std::mt19937 r(std::random_device{}() ^ static_cast<unsigned>(::getpid()));
   return r;
@@ -134,8 +154,10 @@ uint16_t freePortRange(int n) {
   }
 }
 
-Client::Client(uint16_t port) {
+Client::Client(uint16_t port, int receiveBuffer) {
   fd_ = varn_tcp_socket();
+  if (varn_socket_valid(fd_) && receiveBuffer > 0)
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
   if (varn_socket_valid(fd_) && varn_connect_ipv4(fd_, "127.0.0.1", port) == 0) {
     varn_set_nodelay(fd_);
     return;
@@ -231,22 +253,28 @@ void BoardRig::TearDown() {
   }
 }
 
+bool BoardRig::startCoeSimAt(const std::vector<std::string>& addresses,
+                             const std::vector<std::vector<std::string>>& boards) {
+  std::vector<std::string> argv = {rig::boardSimPath()};
+  for (size_t i = 0; i < boards.size() && i < addresses.size(); ++i) {
+    argv.push_back("--coe-board");
+    argv.push_back(addresses[i]);
+    argv.insert(argv.end(), boards[i].begin(), boards[i].end());
+  }
+  sim_.reset();
+  rig::fs::remove(dir_ / "sim.out");
+  sim_ = std::make_unique<rig::Process>(argv, std::vector<std::string>{}, dir_, dir_ / "sim.out");
+  if (sim_->waitFor("CoE board controller on", 10.0, static_cast<int>(boards.size()))) return true;
+  sim_.reset();
+  return false;
+}
+
 std::vector<std::string> BoardRig::startCoeSim(const std::vector<std::vector<std::string>>& boards) {
   for (int attempt = 0; attempt < 5; ++attempt) {
-    std::vector<std::string> argv = {rig::boardSimPath()};
     std::vector<std::string> addresses;
-    for (const auto& board : boards) {
-      std::string a = rig::freeCoeAddress();
-      addresses.push_back(a);
-      argv.push_back("--coe-board");
-      argv.push_back(a);
-      argv.insert(argv.end(), board.begin(), board.end());
-    }
-    rig::fs::remove(dir_ / "sim.out");
-    sim_ = std::make_unique<rig::Process>(argv, std::vector<std::string>{}, dir_, dir_ / "sim.out");
-    if (sim_->waitFor("CoE board controller on", 10.0, static_cast<int>(boards.size()))) return addresses;
-    // Another test may have taken an address between the check and the start.
-    sim_.reset();
+    for (size_t i = 0; i < boards.size(); ++i) addresses.push_back(rig::freeCoeAddress());
+    // Another test may take an address between the check and the start: try others.
+    if (startCoeSimAt(addresses, boards)) return addresses;
   }
   ADD_FAILURE() << "varn_board_sim did not start: " << rig::readFile(dir_ / "sim.out");
   return {};

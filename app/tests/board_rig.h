@@ -42,6 +42,10 @@ class Process {
   // Waits for the process to end by itself; its exit status, or -1 after `seconds`.
   int waitExit(double seconds);
   std::string output() const { return readFile(out_); }
+  // Sends a signal (SIGSTOP/SIGCONT to freeze a peer, SIGKILL to make it vanish).
+  void signal(int sig);
+  // CPU time the process has used so far, user and system, in seconds.
+  double cpuSeconds() const;
 
  private:
   void reap(int options);
@@ -61,7 +65,9 @@ uint16_t freePortRange(int n);
 // Blocking TCP client on 127.0.0.1.
 class Client {
  public:
-  explicit Client(uint16_t port);
+  // receiveBuffer > 0 shrinks the socket's receive buffer first: a client that does
+  // not read then holds the sender up after a few kilobytes.
+  explicit Client(uint16_t port, int receiveBuffer = 0);
   ~Client();
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
@@ -102,6 +108,8 @@ class BoardRig : public ::testing::Test {
   // Starts varn_board_sim with one --coe-board per entry of `boards`; each entry holds
   // that board's --coe-* arguments after the address. Returns the addresses given.
   std::vector<std::string> startCoeSim(const std::vector<std::vector<std::string>>& boards);
+  // The same on given addresses (a controller coming back); false when it did not start.
+  bool startCoeSimAt(const std::vector<std::string>& addresses, const std::vector<std::vector<std::string>>& boards);
   // Starts the bridge with `args` (and, when `ftdiBoards` is not empty, the simulated
   // D2XX library preloaded over that board description).
   rig::Process& startBridge(const std::vector<std::string>& args, const std::string& ftdiBoards = "");
