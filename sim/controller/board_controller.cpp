@@ -74,9 +74,14 @@ int BoardController::slotOfBusByte(uint8_t bus) const {
   return slot < kControllerSlots ? slot : -1;
 }
 
+// A data shift the host left in Shift-DR ends when it asks for anything else: the data
+// still goes on past the bypass bits on the TDI side (the last one leaves Shift-DR), so
+// the device holds what the host sent, as after a shift that ended by itself.
 void BoardController::endDrShift() {
   if (drShiftDevice_ < 0) return;
+  const auto after = static_cast<uint32_t>(drShiftDevice_);
   drShiftDevice_ = -1;
+  if (tap_.state() == Tap::ShiftDr) tap_.shift(after, nullptr, nullptr, true);
   tap_.goTo(Tap::Idle);
 }
 
@@ -203,12 +208,17 @@ void BoardController::deviceShift(uint16_t tag, const uint8_t* p, size_t len, st
   if (drShiftDevice_ != static_cast<int>(dev)) {
     endDrShift();
     tap_.goTo(Tap::ShiftDr);
-    // One bypass bit per device between this one and TDO, so its captured bits come
-    // out with the data.
-    tap_.shift(static_cast<uint32_t>(n - dev - 1), nullptr, nullptr, false);
+    // Only a read needs the bypass bits of the devices between this one and TDO pushed
+    // out first, so its captured bits come out with the data. A write goes without
+    // them: whatever is clocked in ahead of the data reaches a streaming register (a
+    // configuration port) as bits of the stream. A shift continued from the previous
+    // request (the stay flag) is one scan and is not padded again.
+    if (capture) tap_.shift(static_cast<uint32_t>(n - dev - 1), nullptr, nullptr, false);
     drShiftDevice_ = static_cast<int>(dev);
   }
   std::vector<uint8_t> tdo(bytesFor(bits), 0);
+  // The data then goes on through one bypass bit per device on the TDI side, the
+  // last of them leaving Shift-DR.
   uint32_t after = static_cast<uint32_t>(dev);
   tap_.shift(bits, data, tdo.data(), !stay && after == 0, msb);
   if (!stay) {

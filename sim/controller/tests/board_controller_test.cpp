@@ -191,6 +191,89 @@ TEST_F(Controller, DataShiftContinuesAcrossRequestsWhileTheStayFlagIsSet) {
   EXPECT_EQ(a[0] | a[1] << 8 | b[0] << 16 | uint32_t(b[1]) << 24, 0xAABBCCDDu);
 }
 
+// What the addressed device's data register takes in one scan, as a streaming
+// register (a configuration port) sees it. A write brings only the bypass bits of the
+// devices on the TDI side ahead of the data, as the host's own FTDI path does; with
+// the capture flag the bits that push the device's capture past the bypass bits on the
+// TDO side come first as well.
+std::vector<bool> bitsOf(const std::vector<uint8_t>& bytes, size_t n) {
+  std::vector<bool> v;
+  for (size_t k = 0; k < n; ++k) v.push_back((bytes[k / 8] >> (k % 8)) & 1);
+  return v;
+}
+
+TEST_F(Controller, AWriteBringsOnlyTheTdiSideBypassBitsAheadOfTheData) {
+  abstraction();
+  const std::vector<uint8_t> data = {0xFF, 0x0F, 0xA5, 0x3C};
+  for (uint8_t d = 0; d < 3; d++) {
+    irLoad(d, FakeChain::kUser, false);
+    uint64_t before = ctl->tap().clocks();
+    EXPECT_TRUE(ok(0x1012, {d, 0x11, 32, 0, data[0], data[1], data[2], data[3]}).empty());
+    std::vector<bool> want(d, false);  // the bypass registers captured 0
+    for (bool b : bitsOf(data, 32)) want.push_back(b);
+    EXPECT_EQ(chain.dev[d].drIn, want) << "device " << int(d);
+    EXPECT_EQ(chain.dev[d].userWrites.back(), 0x3CA50FFFu) << "device " << int(d);
+    // Select-DR, Capture-DR, Shift-DR in; the data and the TDI-side bypass bits (the
+    // last one exits); Update-DR and Idle out.
+    EXPECT_EQ(ctl->tap().clocks() - before, 3u + 32u + d + 2u) << "device " << int(d);
+
+    // Full duplex: the TDO-side bypass bits go first, so the capture comes out whole.
+    chain.dev[d].userValue = 0x600D0000u | d;
+    std::vector<uint8_t> tdo = ok(0x1012, {d, 0x31, 32, 0, data[0], data[1], data[2], data[3]});
+    ASSERT_EQ(tdo.size(), 4u);
+    EXPECT_EQ(le32(tdo, 0), 0x600D0000u | d);
+    EXPECT_EQ(chain.dev[d].drIn.size(), 2u + 32u) << "device " << int(d);
+    EXPECT_EQ(chain.dev[d].userWrites.back(), 0x3CA50FFFu) << "device " << int(d);
+  }
+}
+
+TEST_F(Controller, AWriteInSeveralRequestsIsOneContinuousScan) {
+  abstraction();
+  for (uint8_t d = 0; d < 3; d++) {
+    irLoad(d, FakeChain::kUser, false);
+    // 80 bits in three pieces, the first two staying in Shift-DR (0x13).
+    std::vector<uint8_t> all = {0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x2A, 0x7E, 0xA1, 0x5A, 0xC3};
+    EXPECT_TRUE(ok(0x1012, {d, 0x13, 24, 0, all[0], all[1], all[2]}).empty());
+    EXPECT_EQ(chain.state, Tap::ShiftDr);
+    EXPECT_TRUE(ok(0x1012, {d, 0x13, 40, 0, all[3], all[4], all[5], all[6], all[7]}).empty());
+    EXPECT_EQ(chain.state, Tap::ShiftDr);
+    EXPECT_TRUE(ok(0x1012, {d, 0x11, 16, 0, all[8], all[9]}).empty());
+    EXPECT_EQ(chain.state, Tap::Idle);
+    std::vector<bool> want(d, false);
+    for (bool b : bitsOf(all, 80)) want.push_back(b);
+    EXPECT_EQ(chain.dev[d].drIn, want) << "device " << int(d);
+    EXPECT_EQ(chain.dev[d].userWrites.back(), 0xC35AA17Eu) << "device " << int(d);
+  }
+}
+
+TEST_F(Controller, AScanLeftInShiftDrIsCarriedToTheDeviceBeforeAnythingElse) {
+  abstraction();
+  // The host ends a write in Shift-DR and then loads an instruction: the data still
+  // goes on past the bypass bit on the TDI side, so device 1's register holds it whole.
+  irLoad(1, FakeChain::kUser, false);
+  EXPECT_TRUE(ok(0x1012, {1, 0x13, 32, 0, 0x44, 0x33, 0x22, 0x11}).empty());
+  EXPECT_EQ(chain.state, Tap::ShiftDr);
+  irLoad(1, FakeChain::kIdcode, false);
+  ASSERT_EQ(chain.dev[1].userWrites.size(), 1u);
+  EXPECT_EQ(chain.dev[1].userWrites[0], 0x11223344u);
+  EXPECT_EQ(chain.dev[1].ir, FakeChain::kIdcode);
+  // The same when the next request addresses another device's data register.
+  irLoad(2, FakeChain::kUser, false);
+  EXPECT_TRUE(ok(0x1012, {2, 0x13, 32, 0, 0x78, 0x56, 0x34, 0x12}).empty());
+  const size_t updates = chain.dev[2].userWrites.size();
+  EXPECT_TRUE(ok(0x1012, {0, 0x11, 1, 0, 0x00}).empty());
+  // Two updates: the finished scan, then device 0's own (device 2 still selects its
+  // user register).
+  ASSERT_EQ(chain.dev[2].userWrites.size(), updates + 2);
+  EXPECT_EQ(chain.dev[2].userWrites[updates], 0x12345678u);
+  // And before idle clocks.
+  irLoad(2, FakeChain::kUser, false);
+  EXPECT_TRUE(ok(0x1012, {2, 0x13, 32, 0, 0xEF, 0xBE, 0xAD, 0xDE}).empty());
+  ok(0x100F, {0x00, 0x19, 12, 0});
+  EXPECT_EQ(chain.dev[2].userWrites.back(), 0xDEADBEEFu);
+  EXPECT_EQ(chain.state, Tap::Idle);
+}
+
 TEST_F(Controller, ReverseFlagSendsAndReadsEachByteMostSignificantBitFirst) {
   abstraction();
   chain.dev[0].userValue = 0x00000001;  // first bit out is 1

@@ -13,6 +13,7 @@ bool FakeChain::clock(bool tms, bool tdi) {
       break;
     case Tap::CaptureDr:
       for (auto& d : dev) {
+        d.drIn.clear();
         if (d.ir == kUser) {
           d.drLen = 32;
           d.drShift = d.userValue;
@@ -36,6 +37,7 @@ bool FakeChain::clock(bool tms, bool tdi) {
     case Tap::ShiftDr:
       for (auto& d : dev) {
         bool out = d.drShift & 1;
+        d.drIn.push_back(in);
         d.drShift = (d.drShift >> 1) | (uint64_t(in) << (d.drLen - 1));
         in = out;
       }

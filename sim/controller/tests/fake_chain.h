@@ -1,8 +1,9 @@
 // A JTAG chain double for the controller's tests: every device has an IR of its own
 // length (capture value 0x1 | index << 2), IDCODE and BYPASS, and a 32-bit user data
 // register (instruction 0x02) that captures `userValue` and keeps what is updated into
-// it. Enough TAP to check the controller's walks, padding and bit order; the real
-// silicon models live in sim/core.
+// it; it also records every bit its data register takes in a scan. Enough TAP to
+// check the controller's walks, padding and bit order; the real silicon models live in
+// sim/core.
 #pragma once
 
 #include <deque>
@@ -38,6 +39,9 @@ struct FakeDevice {
   uint32_t userValue = 0;   // captured by the user register
   std::vector<uint32_t> userWrites;
   std::vector<uint32_t> irLoads;
+  // Every bit that entered the data register since its last Capture-DR, in order: what
+  // a streaming register (a configuration port) would take.
+  std::vector<bool> drIn;
   bool done = false;
   FakeUart uart;
 };
