@@ -59,15 +59,15 @@ class CoELoad : public ::testing::Test {
     for (size_t i = 0; i < parts.size(); ++i) {
       fillDefaultIdentity(parts[i], 100 + i);
       if (parts[i].part->vendor == Vendor::Xilinx)
-        chain.add(std::make_unique<XilinxDevice>(parts[i], nullptr));
+        chain->add(std::make_unique<XilinxDevice>(parts[i], nullptr));
       else
-        chain.add(std::make_unique<IntelDevice>(parts[i], nullptr));
+        chain->add(std::make_unique<IntelDevice>(parts[i], nullptr));
       ControllerSlotConfig& slot = cfg.slots[slots.empty() ? i : static_cast<size_t>(slots[i])];
       slot.device = static_cast<int>(i);
       // The module's regulators answer the scan's ping, so a lone FPGA stays on slot A.
       slot.hasRegulators = true;
     }
-    core = std::make_unique<CoreChain>(chain);
+    core = std::make_unique<CoreChain>(*chain);
     server = std::make_unique<ControllerServer>(address, VN_COE_PORT, *core, cfg);
     std::string error;
     ASSERT_TRUE(server->start(&error)) << error;
@@ -76,20 +76,30 @@ class CoELoad : public ::testing::Test {
     if (!slots.empty())
       for (size_t i = 0; i < slots.size(); ++i) jtag->coeSlot[i] = static_cast<uint8_t>(slots[i]);
   }
+  // Takes the board down so the next board() starts from nothing.
+  void reset() {
+    TearDown();
+    jtag = nullptr;
+    server.reset();
+    core.reset();
+    chain = std::make_unique<JtagChain>();
+    cfg = ControllerConfig();
+    varn_bit_set_coe_status_pause_ms(20);
+  }
   static DeviceConfig part(const char* name) {
     DeviceConfig c;
     c.part = findPart(name);
     return c;
   }
-  XilinxDevice& xilinx(size_t i) { return dynamic_cast<XilinxDevice&>(chain.device(i)); }
-  IntelDevice& intel(size_t i) { return dynamic_cast<IntelDevice&>(chain.device(i)); }
+  XilinxDevice& xilinx(size_t i) { return dynamic_cast<XilinxDevice&>(chain->device(i)); }
+  IntelDevice& intel(size_t i) { return dynamic_cast<IntelDevice&>(chain->device(i)); }
   template <typename F>
   auto locked(F f) {
     return server->inspect([&](BoardController&) { return f(); });
   }
   std::string write(const std::string& name, const std::vector<uint8_t>& bytes) { return dir.write(name, bytes); }
 
-  JtagChain chain;
+  std::unique_ptr<JtagChain> chain = std::make_unique<JtagChain>();
   std::unique_ptr<CoreChain> core;
   ControllerConfig cfg;
   std::unique_ptr<ControllerServer> server;
@@ -272,15 +282,16 @@ TEST_F(CoELoad, AFileThatShrinksWhileLoadingIsReportedNotStarted) {
   });
 }
 
-// Each Intel case on a board with the Stratix 10 alone: behind the simulated controller
-// a Stratix 10 that shares its chain (first or last) takes no CONFIG_IN chunk, while the
-// same chains load over the simulated FTDI chip (sim_ftdi_test.cpp).
+// The Intel cases run with the Stratix 10 sharing its chain, so every CONFIG_IN chunk
+// passes bypass registers on one side or both.
 TEST_F(CoELoad, IntelGoodLoadThroughTheSdm) {
-  board("127.0.0.156", {part("GX2800-H")});
+  // In the middle of the chain: a bypass bit on either side.
+  board("127.0.0.156", {part("VU35P"), part("GX2800-H"), part("VU9P")});
   const std::string rbf = write("gx.rbf", makeRbf("GX2800-H", 300020));
   bittest::LogCapture log;
-  EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(jtag, 0, rbf.c_str()), 0);
-  EXPECT_EQ(VARNJtagLoadBitstream(jtag, 0, rbf.c_str(), 0, &progress), 0);
+  EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(jtag, 1, rbf.c_str()), 0);
+  EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(jtag, 0, rbf.c_str()), 7);
+  EXPECT_EQ(VARNJtagLoadBitstream(jtag, 1, rbf.c_str(), 0, &progress), 0);
   EXPECT_EQ(progress.load(), 100.0);
   EXPECT_EQ(log.count("Got Start Response: 0000000000000003 0000000000000000\n"), 1);
   EXPECT_EQ(log.count("Start was good!\n"), 1);
@@ -288,25 +299,124 @@ TEST_F(CoELoad, IntelGoodLoadThroughTheSdm) {
   EXPECT_EQ(log.count("Status Check:\n"), 1);
   EXPECT_EQ(log.count("initDone 1 confDone 1\n"), 1);
   locked([&] {
-    EXPECT_TRUE(intel(0).configured());
-    EXPECT_EQ(intel(0).sdm().stream().taken, 300000u + 20u);
+    EXPECT_TRUE(intel(1).configured());
+    EXPECT_EQ(intel(1).sdm().stream().taken, 300000u + 20u);
+    EXPECT_EQ(intel(1).rejectedChunks(), 0u);
+    EXPECT_FALSE(xilinx(0).done());
+    EXPECT_FALSE(xilinx(2).done());
     return 0;
   });
   // Not for Intel parts.
-  EXPECT_EQ(VARNJtagClearBitstream(jtag, 0), 3);
-  EXPECT_EQ(VARNJtagBootFromFlash(jtag, 0), 3);
-  EXPECT_EQ(_VARNJtagPreload(jtag, 0), 3);
+  EXPECT_EQ(VARNJtagClearBitstream(jtag, 1), 3);
+  EXPECT_EQ(VARNJtagBootFromFlash(jtag, 1), 3);
+  EXPECT_EQ(_VARNJtagPreload(jtag, 1), 3);
   // A Xilinx stream named .rbf is the Intel device's to judge: the SDM refuses it.
   const std::string bit = write("vu9p.rbf", makeBit("VU9P"));
-  EXPECT_EQ(VARNJtagLoadBitstream(jtag, 0, bit.c_str(), 0, &progress), 7);
+  EXPECT_EQ(VARNJtagLoadBitstream(jtag, 1, bit.c_str(), 0, &progress), 7);
   EXPECT_EQ(log.count("Programming Failed!\n"), 1);
   EXPECT_LT(progress.load(), 100.0);
+}
+
+// A Stratix 10 that shares its chain takes its stream wherever it sits: behind a
+// Xilinx part's bypass bit on either side, and as any one of two to four identical
+// parts, each loaded in turn.
+TEST_F(CoELoad, IntelDeviceOnEitherSideOfAXilinxPart) {
+  const std::string rbf = write("gx.rbf", makeRbf("GX2800-H", 40020));
+  const std::string bit = write("vu9p.bit", makeBit("VU9P"));
+  const char* addresses[2] = {"127.0.0.160", "127.0.0.161"};
+  for (int intelAt : {0, 1}) {
+    SCOPED_TRACE("Intel at " + std::to_string(intelAt));
+    const int xilinxAt = 1 - intelAt;
+    if (intelAt == 0)
+      board(addresses[intelAt], {part("GX2800-H"), part("VU9P")});
+    else
+      board(addresses[intelAt], {part("VU9P"), part("GX2800-H")});
+    if (HasFatalFailure()) return;
+    EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(jtag, intelAt, rbf.c_str()), 0);
+    EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(jtag, xilinxAt, bit.c_str()), 0);
+    EXPECT_EQ(VARNJtagLoadBitstream(jtag, intelAt, rbf.c_str(), 0, &progress), 0);
+    EXPECT_EQ(VARNJtagLoadBitstream(jtag, xilinxAt, bit.c_str(), 0, &progress), 0);
+    locked([&] {
+      EXPECT_TRUE(intel(static_cast<size_t>(intelAt)).configured());
+      EXPECT_EQ(intel(static_cast<size_t>(intelAt)).sdm().stream().taken, 40020u);
+      EXPECT_EQ(intel(static_cast<size_t>(intelAt)).rejectedChunks(), 0u);
+      EXPECT_TRUE(xilinx(static_cast<size_t>(xilinxAt)).done()) << xilinx(static_cast<size_t>(xilinxAt)).describe();
+      return 0;
+    });
+    reset();
+  }
+}
+
+TEST_F(CoELoad, EveryOneOfSeveralStratix10TakesItsStream) {
+  const std::string rbf = write("gx.rbf", makeRbf("GX2800-H", 20020));
+  const char* addresses[3] = {"127.0.0.162", "127.0.0.163", "127.0.0.164"};
+  for (size_t count = 2; count <= 4; ++count) {
+    SCOPED_TRACE(std::to_string(count) + " devices");
+    board(addresses[count - 2], std::vector<DeviceConfig>(count, part("GX2800-H")));
+    if (HasFatalFailure()) return;
+    for (size_t d = 0; d < count; ++d) {
+      EXPECT_EQ(VARNJtagLoadBitstream(jtag, static_cast<uint8_t>(d), rbf.c_str(), 0, &progress), 0) << "device " << d;
+      locked([&] {
+        for (size_t k = 0; k < count; ++k) {
+          // Only the devices loaded so far are configured, each with the whole stream.
+          EXPECT_EQ(intel(k).configured(), k <= d) << "device " << k << " after loading " << d;
+          EXPECT_EQ(intel(k).sdm().stream().taken, k <= d ? 20020u : 0u) << "device " << k;
+          EXPECT_EQ(intel(k).rejectedChunks(), 0u) << "device " << k;
+        }
+        return 0;
+      });
+    }
+    reset();
+  }
+}
+
+// Index i is the same chip for the controller's IDCODE list, for reads and for loads:
+// each part of a mixed chain answers with its own DNA and, once loaded, its own user
+// code (sim_ftdi_test.cpp reads the same chain over FTDI).
+TEST_F(CoELoad, IdentityAndLoadsOfAMixedChainGoToTheChipOfEachIndex) {
+  std::vector<DeviceConfig> parts;
+  for (const bittest::ChainPart& p : bittest::kMixedChain) {
+    parts.push_back(part(p.part));
+    std::string error;
+    ASSERT_EQ(setDeviceOption(parts.back(), "dna", p.dna, &error), 1) << error;
+  }
+  board("127.0.0.165", parts);
+  ASSERT_EQ(jtag->deviceType[0], JTAG_DEV_VU35P);
+  ASSERT_EQ(jtag->deviceType[1], JTAG_DEV_GX2800H);
+  ASSERT_EQ(jtag->deviceType[2], JTAG_DEV_VU9P);
+  for (uint32_t d = 0; d < 3; ++d) {
+    uint8_t dna[12] = {};
+    ASSERT_EQ(VARNJtagGetDNA(jtag, d, dna), 0) << "device " << d;
+    EXPECT_EQ(std::vector<uint8_t>(dna, dna + 12), bittest::expectedDna(bittest::kMixedChain[d])) << "device " << d;
+  }
+  const std::string rbf = write("gx.rbf", makeRbf("GX2800-H", 20020));
+  for (uint32_t d : {2u, 0u}) {
+    varnbitgen::BitOptions o;
+    o.part = bittest::kMixedChain[d].part;
+    o.frames = kFrames;
+    o.usercodeGiven = true;
+    o.usercode = bittest::kMixedChain[d].usercode;
+    const std::string path = write("u" + std::to_string(d) + ".bit", varnbitgen::makeBit(o));
+    ASSERT_EQ(VARNJtagLoadBitstream(jtag, d, path.c_str(), 0, &progress), 0) << "device " << d;
+  }
+  ASSERT_EQ(VARNJtagLoadBitstream(jtag, 1, rbf.c_str(), 0, &progress), 0);
+  for (uint32_t d : {0u, 2u}) {
+    uint32_t code = 0;
+    ASSERT_EQ(VARNJtagGetUserCode(jtag, d, &code), 0);
+    EXPECT_EQ(code, bittest::kMixedChain[d].usercode) << "device " << d;
+  }
+  locked([&] {
+    EXPECT_TRUE(xilinx(0).done());
+    EXPECT_TRUE(intel(1).configured());
+    EXPECT_TRUE(xilinx(2).done());
+    return 0;
+  });
 }
 
 TEST_F(CoELoad, IntelDeviceAlwaysBusyTimesOut) {
   DeviceConfig busy = part("GX2800-H");
   busy.sdmBusyPolls = -1;
-  board("127.0.0.157", {busy});
+  board("127.0.0.157", {busy, part("VU9P")});
   const std::string rbf = write("gx.rbf", makeRbf("GX2800-H", 8192));
   bittest::LogCapture log;
   EXPECT_EQ(VARNJtagLoadBitstream(jtag, 0, rbf.c_str(), 0, &progress), 9);
@@ -322,14 +432,16 @@ TEST_F(CoELoad, IntelDeviceAlwaysBusyTimesOut) {
 TEST_F(CoELoad, IntelDeviceReportingFailure) {
   DeviceConfig failing = part("GX2800-H");
   failing.sdmFail = SdmFail::Program;
-  board("127.0.0.158", {failing});
+  board("127.0.0.158", {part("VU9P"), failing});
   const std::string rbf = write("gx.rbf", makeRbf("GX2800-H", 100000));
   bittest::LogCapture log;
-  EXPECT_EQ(VARNJtagLoadBitstream(jtag, 0, rbf.c_str(), 0, &progress), 7);
+  EXPECT_EQ(VARNJtagLoadBitstream(jtag, 1, rbf.c_str(), 0, &progress), 7);
   EXPECT_EQ(log.count("Programming Failed!\n"), 1);
   EXPECT_LT(progress.load(), 100.0);
   locked([&] {
-    EXPECT_FALSE(intel(0).configured());
+    EXPECT_FALSE(intel(1).configured());
+    // The first chunk went in before the failure showed.
+    EXPECT_EQ(intel(1).sdm().chunks(), 1u);
     return 0;
   });
 }
@@ -337,10 +449,10 @@ TEST_F(CoELoad, IntelDeviceReportingFailure) {
 TEST_F(CoELoad, IntelDeviceRefusingTheStart) {
   DeviceConfig refusing = part("GX2800-H");
   refusing.sdmFail = SdmFail::Start;
-  board("127.0.0.159", {refusing});
+  board("127.0.0.159", {part("GX2800-H"), refusing});
   bittest::LogCapture log;
   // The file (missing here) is never opened.
-  EXPECT_EQ(VARNJtagLoadBitstream(jtag, 0, dir.path("absent.rbf").c_str(), 0, &progress), 7);
+  EXPECT_EQ(VARNJtagLoadBitstream(jtag, 1, dir.path("absent.rbf").c_str(), 0, &progress), 7);
   EXPECT_EQ(log.count("Bad Start, not programming\n"), 1);
   EXPECT_EQ(log.count("cannot be opened"), 0);
 }

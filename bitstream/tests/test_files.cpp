@@ -104,4 +104,22 @@ int LogCapture::count(const std::string& line) const {
   return n;
 }
 
+const ChainPart kMixedChain[3] = {
+    {"VU35P", "40112233445566778899AA01", 0xC0DE0035},
+    {"GX2800-H", "1122334455667788", 0},
+    {"VU9P", "40AABBCCDDEEFF0011223301", 0xC0DE0009},
+};
+
+std::vector<uint8_t> expectedDna(const ChainPart& p) {
+  std::vector<uint8_t> hex;
+  for (size_t i = 0; p.dna[i] && p.dna[i + 1]; i += 2)
+    hex.push_back(static_cast<uint8_t>(std::stoul(std::string(p.dna + i, 2), nullptr, 16)));
+  if (hex.size() == 12) return hex;
+  // Eight bytes, most significant first: upper word hex[0..3], lower word hex[4..7].
+  std::vector<uint8_t> out(4, 0);
+  for (int k = 3; k >= 0; --k) out.push_back(hex[static_cast<size_t>(k)]);
+  for (int k = 7; k >= 4; --k) out.push_back(hex[static_cast<size_t>(k)]);
+  return out;
+}
+
 }  // namespace bittest

@@ -30,6 +30,21 @@ std::vector<uint8_t> smallBit(uint32_t idcode, size_t size = 256);
 // Text bytes.
 void appendText(std::vector<uint8_t>& out, const std::string& text);
 
+// A chain of three different parts, from the TDI side, each with an identity of its
+// own, so a read or a load that reaches the wrong chip shows. `dna` is the board
+// file's dna= text (Intel: the 64-bit chip ID); `usercode` the one the part's
+// bitstream writes (none for the Intel part).
+struct ChainPart {
+  const char* part;
+  const char* dna;
+  uint32_t usercode;
+};
+extern const ChainPart kMixedChain[3];
+// The 12 bytes VARNJtagGetDNA gives for a part of that chain: a Xilinx DNA most
+// significant byte first; the Intel chip ID as four zero bytes, then its upper and its
+// lower 32 bits, each least significant byte first.
+std::vector<uint8_t> expectedDna(const ChainPart& p);
+
 // While alive, the program log also goes into a file that text() reads back.
 class LogCapture {
  public:
