@@ -242,10 +242,21 @@ void BoardRig::SetUp() {
   rig::fs::create_directories(dir_);
 }
 
+// What a sanitizer build prints when it finds something.
+static void expectNoSanitizerReport(const std::string& who, const std::string& output) {
+  for (const char* mark : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:",
+                           "WARNING: ThreadSanitizer"}) {
+    size_t at = output.find(mark);
+    EXPECT_EQ(at, std::string::npos) << who << ": " << output.substr(at == std::string::npos ? 0 : at, 4000);
+  }
+}
+
 void BoardRig::TearDown() {
   // The bridge first: it would otherwise log the simulator's departure.
   bridge_.reset();
   sim_.reset();
+  expectNoSanitizerReport("varn_tcp_bridge", rig::readFile(dir_ / "bridge.out"));
+  expectNoSanitizerReport("varn_board_sim", rig::readFile(dir_ / "sim.out"));
   if (HasFailure()) {
     std::printf("--- kept %s for inspection\n", dir_.c_str());
   } else {
