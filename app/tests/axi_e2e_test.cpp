@@ -150,4 +150,28 @@ channel B uart=lr
   writeAndReadBack(base, 1, 0x4000, 0x56780000u, 5);
 }
 
+TEST_F(AxiBridgeMode, AFailedSocketPairEndsTheProcessWithStatusOne) {
+  if (!rig::fs::exists("/usr/bin/prlimit")) GTEST_SKIP() << "needs prlimit to lower the descriptor limit";
+  const char* boards = R"(board one
+device VU9P preconfigured=yes app=axi family=none
+ftdi FT232H serial=PAIR1
+channel A jtag=one
+)";
+  // Some limit lets the listening socket be made but not the pair after it; which
+  // one depends on what the runtime holds open, so a few are tried.
+  bool seen = false;
+  for (int limit = 4; limit <= 16 && !seen; ++limit) {
+    rig::fs::remove(dir_ / "bridge.out");
+    startBridge({"-x", "-a", "-q", "-p", std::to_string(rig::freePortRange(2))}, boards,
+                {"/usr/bin/prlimit", "--nofile=" + std::to_string(limit)});
+    int status = bridge().waitExit(20);
+    std::string out = bridgeOutput();
+    if (out.find("Error making socket pair\n") == std::string::npos) continue;
+    seen = true;
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_EQ(countOf(out, "Activating UART Bridge"), 0) << out;
+  }
+  EXPECT_TRUE(seen) << "no descriptor limit made the socket pair fail";
+}
+
 }  // namespace

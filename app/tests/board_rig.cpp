@@ -299,8 +299,10 @@ static std::vector<std::string> bridgeEnv(const BoardRig* self, const rig::fs::p
           "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"};
 }
 
-rig::Process& BoardRig::startBridge(const std::vector<std::string>& args, const std::string& ftdiBoards) {
-  std::vector<std::string> argv = {rig::bridgePath()};
+rig::Process& BoardRig::startBridge(const std::vector<std::string>& args, const std::string& ftdiBoards,
+                                    const std::vector<std::string>& wrapper) {
+  std::vector<std::string> argv = wrapper;
+  argv.push_back(rig::bridgePath());
   argv.insert(argv.end(), args.begin(), args.end());
   bridge_ = std::make_unique<rig::Process>(argv, bridgeEnv(this, dir_, ftdiBoards), dir_, dir_ / "bridge.out");
   return *bridge_;

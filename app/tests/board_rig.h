@@ -112,7 +112,9 @@ class BoardRig : public ::testing::Test {
   bool startCoeSimAt(const std::vector<std::string>& addresses, const std::vector<std::vector<std::string>>& boards);
   // Starts the bridge with `args` (and, when `ftdiBoards` is not empty, the simulated
   // D2XX library preloaded over that board description).
-  rig::Process& startBridge(const std::vector<std::string>& args, const std::string& ftdiBoards = "");
+  // `wrapper` runs the bridge (its command and arguments, the bridge's path after them).
+  rig::Process& startBridge(const std::vector<std::string>& args, const std::string& ftdiBoards = "",
+                            const std::vector<std::string>& wrapper = {});
   // Runs the bridge to its end (a run that registers no board).
   std::string runBridgeToEnd(const std::vector<std::string>& args, const std::string& ftdiBoards, int* status);
   // Makes a test bitstream with varn_bitgen; returns its path.
