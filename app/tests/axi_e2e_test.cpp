@@ -152,6 +152,11 @@ channel B uart=lr
 
 TEST_F(AxiBridgeMode, AFailedSocketPairEndsTheProcessWithStatusOne) {
   if (!rig::fs::exists("/usr/bin/prlimit")) GTEST_SKIP() << "needs prlimit to lower the descriptor limit";
+#ifdef __SANITIZE_ADDRESS__
+  // The sanitizer runtime takes descriptors of its own and fails first (the whole build,
+  // the bridge included, has it).
+  GTEST_SKIP() << "no descriptor limit leaves the pair as the first thing to fail under AddressSanitizer";
+#endif
   const char* boards = R"(board one
 device VU9P preconfigured=yes app=axi family=none
 ftdi FT232H serial=PAIR1
@@ -164,7 +169,7 @@ channel A jtag=one
     rig::fs::remove(dir_ / "bridge.out");
     startBridge({"-x", "-a", "-q", "-p", std::to_string(rig::freePortRange(2))}, boards,
                 {"/usr/bin/prlimit", "--nofile=" + std::to_string(limit)});
-    int status = bridge().waitExit(20);
+    int status = bridge().waitExit(8);
     std::string out = bridgeOutput();
     if (out.find("Error making socket pair\n") == std::string::npos) continue;
     seen = true;
