@@ -4,6 +4,7 @@
 #include "app/log/varn_log.h"
 #include "jtag/jtag_tables.h"
 #include "jtag/varn_jtag_handle.h"
+#include "power/module_patch.h"
 #include "power/varn_vrm.h"
 #include "power/vrm_internal.h"
 
@@ -138,28 +139,7 @@ int VARNJtagApplyVRMPMICPatches(VARNJtag* jtag, uint32_t device) {
   uint8_t b[2];
   if (_VARNVRMReadBytes(jtag, device, 0x4D, VARN_VRM_REG_MODULE_ID, b) != 0) return 7;
   uint16_t id = static_cast<uint16_t>(b[0] | b[1] << 8);
-  VARNLog("Patching - Module ID is %04hx\n", id);
-  if (id < 0xA0) {
-    VARNLog("Gen 1 Q5826 - Applying Patches\n");
-  } else {
-    switch (id & 0xFFF0) {
-      case 0xA0:
-        VARNLog("Gen 2 Q5826 - Applying Patches\n");
-        break;
-      case 0xC40:
-        VARNLog("No patches for TRW61\n");
-        return 0;
-      case 0xCC0:
-        VARNLog("No patches for PLD27\n");
-        return 0;
-      case 0x1C0:
-        VARNLog("No patches for E/F7093\n");
-        return 0;
-      default:
-        VARNLog("Unknown ZKM\n");
-        return 0;
-    }
-  }
+  if (!VARNModuleNeedsPatch(id)) return 0;
   int32_t type = jtag->deviceType[device];
   if (VARNJtagHasVRMRail(jtag, device, VARN_VRM_VCCHBM) == 0) {
     // 32 A over-current limit on the HBM rail; its outcome does not stop the patch.
@@ -167,9 +147,8 @@ int VARNJtagApplyVRMPMICPatches(VARNJtag* jtag, uint32_t device) {
     uint8_t page = _VARNVRMRailI2CPage(type, VARN_VRM_VCCHBM);
     _VARNVRMWrite(jtag, device, addr, limitRegister(VARN_VRM_REG_OC_LIMIT, page), 0xF080);
   }
-  static const uint16_t patch[4][2] = {{0x0824, 0x2C22}, {0x0822, 0x5C1C}, {0x0820, 0x0077}, {0x0A80, 0x0100}};
-  for (const auto& p : patch) {
-    if (_VARNVRMWrite(jtag, device, 0x4D, p[0], p[1]) != 0) return 7;
+  for (const VARNModulePatchStep& step : kVARNModulePatch) {
+    if (_VARNVRMWrite(jtag, device, 0x4D, step.reg, step.value) != 0) return 7;
   }
   return 0;
 }

@@ -7,6 +7,7 @@
 #include "axi/varn_axi.h"
 #include "power/axi_i2c.h"
 #include "power/axi_i2c_controller.h"
+#include "power/module_patch.h"
 
 namespace {
 
@@ -98,39 +99,8 @@ int _VARNZKPatch(_VARNAXI* axi) {
     return 1;
   }
   uint16_t id = uint16_t(b[0] | (b[1] << 8));
-  VARNLog("Patching - Module ID is %04hx\n", id);
-  if (id < 0xA0) {
-    VARNLog("Gen 1 Q5826 - Applying Patches\n");
-  } else {
-    switch (id & ~0x000F) {
-      case 0x0A0:
-        VARNLog("Gen 2 Q5826 - Applying Patches\n");
-        break;
-      case 0xC40:
-        VARNLog("No patches for TRW61\n");
-        return 0;
-      case 0xCC0:
-        VARNLog("No patches for PLD27\n");
-        return 0;
-      case 0x1C0:
-        VARNLog("No patches for E/F7093\n");
-        return 0;
-      default:
-        VARNLog("Unknown ZKM\n");
-        return 0;
-    }
-  }
-  struct Step {
-    uint16_t reg, value;
-    const char* failure;
-  };
-  static const Step steps[] = {
-      {0x0824, 0x2C22, "Failed applying ZKM patch A\n"},
-      {0x0822, 0x5C1C, "Failed applying ZKM patch B\n"},
-      {0x0820, 0x0077, "Failed applying ZKM patch C\n"},
-      {0x0A80, 0x0100, "Failed applying ZKM patch D\n"},
-  };
-  for (const Step& s : steps) {
+  if (!VARNModuleNeedsPatch(id)) return 0;
+  for (const VARNModulePatchStep& s : kVARNModulePatch) {
     if (writeRegister(axi, kMain, s.reg, s.value) != 0) {
       VARNLog("%s", s.failure);
       return 1;
