@@ -12,12 +12,11 @@
 #include <string>
 
 #include "bench/bitstream/bench_files.h"
+#include "bench/common/count_sink.h"
 #include "bitstream/varn_bitstream.h"
 #include "jtag/jtag_tables.h"
 #include "jtag/mpsse.h"
 #include "jtag/varn_jtag_handle.h"
-
-extern uint64_t gOnesSinkBytesWritten;
 
 namespace {
 
@@ -43,6 +42,8 @@ void BM_XilinxLoadFtdiHostOnly(benchmark::State& state) {
   const uint32_t mib = static_cast<uint32_t>(state.range(0));
   benchfiles::ScratchFile file(mib);
   VARNJtag j = makeVu9pHandle();
+  countsink::counters() = {};
+  countsink::counters().readFill = 0xFF;
   VARNProgressCell progress{0.0};
   double cpu = 0;
   uint64_t loads = 0;
@@ -58,7 +59,7 @@ void BM_XilinxLoadFtdiHostOnly(benchmark::State& state) {
   state.counters["wire_s_per_MiB_30MHz"] = kWireSecondsPerMiB;
   state.counters["host_share_of_wire_pct"] = 100.0 * perMiB / kWireSecondsPerMiB;
   state.counters["usb_bytes_per_MiB"] =
-      static_cast<double>(gOnesSinkBytesWritten) / static_cast<double>(loads * mib);
+      static_cast<double>(countsink::counters().bytesWritten) / static_cast<double>(loads * mib);
   mpsse_buffer_free(j.mpsse);
 }
 BENCHMARK(BM_XilinxLoadFtdiHostOnly)->Arg(64)->Unit(benchmark::kMillisecond)->Iterations(3);
@@ -71,6 +72,7 @@ int main(int argc, char** argv) {
       const uint32_t mib = static_cast<uint32_t>(std::atoi(argv[i] + 6));
       benchfiles::ScratchFile file(mib);
       VARNJtag j = makeVu9pHandle();
+      countsink::counters().readFill = 0xFF;
       VARNProgressCell progress{0.0};
       const int rc = VARNJtagLoadBitstream(&j, 0, file.path().c_str(), 0, &progress);
       std::printf("file %u MiB: result %i, peak RSS %ld KiB\n", mib, rc, benchfiles::peakRssKiB());

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "bench/jtag/count_sink.h"
+#include "bench/common/count_sink.h"
 #include "jtag/mpsse.h"
 #include "jtag/tap.h"
 

@@ -1,8 +1,6 @@
-// A D2XX stand-in that accepts every write, counts the bytes and calls, and answers
-// reads with zeros: the cost measured is the host's encoding alone.
 #include <cstring>
 
-#include "bench/jtag/count_sink.h"
+#include "bench/common/count_sink.h"
 #include "ftdi/ftd2xx.h"
 
 namespace countsink {
@@ -44,7 +42,7 @@ FT_STATUS FT_Write(FT_HANDLE, LPVOID, DWORD n, LPDWORD done) {
 }
 FT_STATUS FT_Read(FT_HANDLE, LPVOID data, DWORD n, LPDWORD done) {
   counters().readCalls++;
-  std::memset(data, 0, n);
+  std::memset(data, counters().readFill, n);
   *done = n;
   return FT_OK;
 }
