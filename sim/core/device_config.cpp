@@ -1,9 +1,10 @@
 #include "sim/core/device_config.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
+
+#include "sim/common/option_values.h"
 
 namespace varnsim {
 
@@ -21,25 +22,7 @@ std::vector<std::string> splitList(const std::string& s) {
   return out;
 }
 
-bool parseU64(const std::string& s, uint64_t lo, uint64_t hi, uint64_t* out) {
-  if (s.empty() || s[0] == '-' || s[0] == '+') return false;
-  errno = 0;
-  char* end = nullptr;
-  unsigned long long v = std::strtoull(s.c_str(), &end, 0);
-  if (errno || *end || v < lo || v > hi) return false;
-  *out = v;
-  return true;
-}
 
-bool parseDbl(const std::string& s, double lo, double hi, double* out) {
-  if (s.empty()) return false;
-  errno = 0;
-  char* end = nullptr;
-  double v = std::strtod(s.c_str(), &end);
-  if (errno || *end || !std::isfinite(v) || v < lo || v > hi) return false;
-  *out = v;
-  return true;
-}
 
 bool parseBool(const std::string& s, bool* out) {
   if (s == "1" || s == "yes" || s == "true" || s == "on") return *out = true, true;
@@ -53,7 +36,7 @@ bool perSlr(const std::string& v, double lo, double hi, double* dst) {
   if (parts.size() > 4) return false;
   double vals[4];
   for (size_t i = 0; i < parts.size(); ++i)
-    if (!parseDbl(parts[i], lo, hi, &vals[i])) return false;
+    if (!parseDoubleOption(parts[i], lo, hi, &vals[i])) return false;
   // A short list repeats its last value for the remaining SLRs.
   for (size_t i = 0; i < 4; ++i) dst[i] = vals[i < parts.size() ? i : parts.size() - 1];
   return true;
@@ -92,7 +75,7 @@ int setDeviceOption(DeviceConfig& c, const std::string& key, const std::string& 
   };
   uint64_t u;
   if (key == "version") {
-    if (!parseU64(v, 0, 15, &u)) return bad("0..15");
+    if (!parseUnsignedOption(v, 0, 15, &u)) return bad("0..15");
     c.version = static_cast<uint32_t>(u);
   } else if (key == "dna") {
     auto parts = splitList(v);
@@ -102,7 +85,7 @@ int setDeviceOption(DeviceConfig& c, const std::string& key, const std::string& 
       c.dnaGiven[i] = true;
     }
   } else if (key == "fuse") {
-    if (!parseU64(v, 0, 0xFFFFFFFFull, &u)) return bad("32-bit number");
+    if (!parseUnsignedOption(v, 0, 0xFFFFFFFFull, &u)) return bad("32-bit number");
     c.fuseUser = static_cast<uint32_t>(u);
   } else if (key == "fuse128") {
     uint32_t w[4];
@@ -110,7 +93,7 @@ int setDeviceOption(DeviceConfig& c, const std::string& key, const std::string& 
     c.fuse128[0] = w[0] | (uint64_t{w[1]} << 32);
     c.fuse128[1] = w[2] | (uint64_t{w[3]} << 32);
   } else if (key == "usercode") {
-    if (!parseU64(v, 0, 0xFFFFFFFFull, &u)) return bad("32-bit number");
+    if (!parseUnsignedOption(v, 0, 0xFFFFFFFFull, &u)) return bad("32-bit number");
     c.usercode = static_cast<uint32_t>(u);
   } else if (key == "slr_temp") {
     if (!perSlr(v, -60, 150, c.temp)) return bad("degrees C, one or one per SLR");
@@ -121,21 +104,21 @@ int setDeviceOption(DeviceConfig& c, const std::string& key, const std::string& 
   } else if (key == "slr_vccbram") {
     if (!perSlr(v, 0, 2.9, c.vccbram)) return bad("volts, one or one per SLR");
   } else if (key == "slr_vccpt") {
-    if (!parseDbl(v, 0, 2.9, &c.vccpt)) return bad("volts");
+    if (!parseDoubleOption(v, 0, 2.9, &c.vccpt)) return bad("volts");
   } else if (key == "preconfigured") {
     if (!parseBool(v, &c.preconfigured)) return bad("yes or no");
   } else if (key == "houseclean") {
-    if (!parseU64(v, 0, 1ull << 40, &c.housecleanTcks)) return bad("TCK count");
+    if (!parseUnsignedOption(v, 0, 1ull << 40, &c.housecleanTcks)) return bad("TCK count");
   } else if (key == "startup") {
-    if (!parseU64(v, 0, 1ull << 40, &c.startupTcks)) return bad("TCK count");
+    if (!parseUnsignedOption(v, 0, 1ull << 40, &c.startupTcks)) return bad("TCK count");
   } else if (key == "aes_key") {
-    if (!parseU64(v, 1, 0xFFFFFFFFull, &u)) return bad("non-zero 32-bit number");
+    if (!parseUnsignedOption(v, 1, 0xFFFFFFFFull, &u)) return bad("non-zero 32-bit number");
     c.aesKey = static_cast<uint32_t>(u);
   } else if (key == "carrier") {
-    if (!parseU64(v, 0, 3, &u)) return bad("0..3");
+    if (!parseUnsignedOption(v, 0, 3, &u)) return bad("0..3");
     c.carrier = static_cast<int>(u);
   } else if (key == "slot") {
-    if (!parseU64(v, 0, 3, &u)) return bad("0..3");
+    if (!parseUnsignedOption(v, 0, 3, &u)) return bad("0..3");
     c.slot = static_cast<int>(u);
   } else if (key == "leds") {
     // Seven characters R G B A B C D in that order; '-' (or '0') is an LED that is off.
@@ -148,7 +131,7 @@ int setDeviceOption(DeviceConfig& c, const std::string& key, const std::string& 
     if (v == "always") {
       c.sdmBusyPolls = -1;
     } else {
-      if (!parseU64(v, 0, 1000000, &u)) return bad("poll count or 'always'");
+      if (!parseUnsignedOption(v, 0, 1000000, &u)) return bad("poll count or 'always'");
       c.sdmBusyPolls = static_cast<int>(u);
     }
   } else if (key == "sdm_fail") {
@@ -157,10 +140,10 @@ int setDeviceOption(DeviceConfig& c, const std::string& key, const std::string& 
     else if (v == "start") c.sdmFail = SdmFail::Start;
     else return bad("none, program or start");
   } else if (key == "sdm_delay") {
-    if (!parseU64(v, 0, 1000, &u)) return bad("poll count");
+    if (!parseUnsignedOption(v, 0, 1000, &u)) return bad("poll count");
     c.sdmDelayPolls = static_cast<int>(u);
   } else if (key == "msel") {
-    if (!parseU64(v, 0, 7, &u)) return bad("0..7");
+    if (!parseUnsignedOption(v, 0, 7, &u)) return bad("0..7");
     c.msel = static_cast<int>(u);
   } else if (key.find('.') != std::string::npos) {
     c.extra[key] = v;

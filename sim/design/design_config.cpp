@@ -1,34 +1,17 @@
 #include "sim/design/design_config.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <map>
 
+#include "sim/common/option_values.h"
+
 namespace varnsim {
 
 namespace {
 
-bool parseUnsigned(const std::string& s, uint64_t lo, uint64_t hi, uint64_t* out) {
-  if (s.empty() || s[0] == '-' || s[0] == '+') return false;
-  errno = 0;
-  char* end = nullptr;
-  unsigned long long v = std::strtoull(s.c_str(), &end, 0);
-  if (errno || *end || v < lo || v > hi) return false;
-  *out = v;
-  return true;
-}
 
-bool parseDouble(const std::string& s, double lo, double hi, double* out) {
-  if (s.empty()) return false;
-  errno = 0;
-  char* end = nullptr;
-  double v = std::strtod(s.c_str(), &end);
-  if (errno || *end || !std::isfinite(v) || v < lo || v > hi) return false;
-  *out = v;
-  return true;
-}
 
 }  // namespace
 
@@ -46,13 +29,13 @@ bool parseDesignOptions(const DesignOptions& options, DesignConfig* out, std::st
   auto u32 = [](uint32_t* dst, uint64_t lo, uint64_t hi) {
     return Setter([=](const std::string& v) {
       uint64_t x;
-      if (!parseUnsigned(v, lo, hi, &x)) return false;
+      if (!parseUnsignedOption(v, lo, hi, &x)) return false;
       *dst = static_cast<uint32_t>(x);
       return true;
     });
   };
   auto dbl = [](double* dst, double lo, double hi) {
-    return Setter([=](const std::string& v) { return parseDouble(v, lo, hi, dst); });
+    return Setter([=](const std::string& v) { return parseDoubleOption(v, lo, hi, dst); });
   };
   const std::map<std::string, Setter> setters = {
       {"uart", [&](const std::string& v) {
@@ -87,7 +70,7 @@ bool parseDesignOptions(const DesignOptions& options, DesignConfig* out, std::st
       {"console_period_ms", u32(&c.consolePeriodMs, 0, 3600000)},
       {"irq_mask", [&](const std::string& v) {
          uint64_t x;
-         if (!parseUnsigned(v, 0, 0xFF, &x)) return false;
+         if (!parseUnsignedOption(v, 0, 0xFF, &x)) return false;
          c.irqMask = static_cast<uint8_t>(x);
          return true;
        }},
@@ -107,7 +90,7 @@ bool parseDesignOptions(const DesignOptions& options, DesignConfig* out, std::st
       {"input_v", dbl(&c.inputVolts, 0.0, 15.0)},
       {"vrm_id", [&](const std::string& v) {
          uint64_t x;
-         if (!parseUnsigned(v, 0, 0xFFFF, &x)) return false;
+         if (!parseUnsignedOption(v, 0, 0xFFFF, &x)) return false;
          c.vrmModuleId = static_cast<uint16_t>(x);
          return true;
        }},
