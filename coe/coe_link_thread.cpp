@@ -39,8 +39,8 @@ void _VNCoELinkConnect(_VNCoELink* link) {
   if (varn_set_nodelay(s) != 0) varn_perror("Failed to set TCP_NODELAY on socket\n");
   // Bounded, so that an address nobody answers cannot hold the thread (and destroy).
   if (varn_connect_ipv4_timeout(s, link->address, link->port, int64_t(link->connectTimeoutMs) * 1000) != 0) {
+    // The socket stays until the next attempt, which reports and closes it first.
     varn_perror("Failed to connect, awaiting retry\n");
-    closeSocket(link);
     return;
   }
   VARNLog("Connected\n");
@@ -118,5 +118,8 @@ void _VNCoELinkThread(_VNCoELink* link) {
     VARNLog("CoE connection to %s lost, reconnecting\n", link->address);
     pause(link, link->retryDelayMs);
   }
-  if (link->isUsb) _VNCoUClose(link);
+  if (link->isUsb)
+    _VNCoUClose(link);
+  else
+    closeSocket(link);  // a failed attempt's socket, left for the next one
 }

@@ -465,4 +465,23 @@ TEST(CoELinkNoController, TransactionOnALinkThatIsNotConnectedReturnsTwo) {
   EXPECT_EQ(VNCoELinkIsConnected(nullptr), 0);
 }
 
+// A refused connection keeps its socket until the next attempt, which says so (the
+// line has no newline of its own) and closes it before trying again.
+TEST(CoELinkNoController, NextAttemptReportsAndClosesTheSocketAFailedConnectLeft) {
+  LogCapture& log = LogCapture::get();
+  FakeController fc;
+  uint16_t port = fc.port();
+  fc.closeListener();
+  size_t mark = log.mark();
+  _VNCoELink* link = VNCoELinkCreate("127.0.0.1", port);
+  ASSERT_NE(link, nullptr);
+  link->retryDelayMs = 50;
+  ASSERT_TRUE(log.waitFor(mark, "Warning: Connecting but socket already existsConnecting...\n"));
+  std::string text = log.since(mark);
+  // The first attempt had nothing to close.
+  EXPECT_EQ(text.find("Connecting...\n"), 0u) << text;
+  EXPECT_NE(text.find("CoE Connection Failed, retrying...\n"), std::string::npos) << text;
+  VNCoELinkDestroy(link);
+}
+
 }  // namespace
