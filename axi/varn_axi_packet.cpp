@@ -61,9 +61,11 @@ uint32_t crc32(const uint8_t* data, int len) {
 uint32_t crc32_endian(const uint8_t* data, int len) {
   if (len <= 0) return 0;
   uint32_t crc = 0xFFFFFFFFu;
-  for (int i = 0; i < len; ++i) {
-    uint8_t b = data[(i & ~3) + (3 - (i & 3))];
-    crc = (crc >> 8) ^ kCrc32[(crc ^ b) & 0xFF];
+  for (int group = 0; group < len; group += 4) {
+    // A short last group (a count that is not a multiple of 4) is reversed within
+    // itself, so nothing past the data is ever read.
+    int last = len - group < 4 ? len - group - 1 : 3;
+    for (int k = last; k >= 0; --k) crc = (crc >> 8) ^ kCrc32[(crc ^ data[group + k]) & 0xFF];
   }
   return ~crc;
 }

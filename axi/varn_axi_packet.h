@@ -37,7 +37,8 @@ uint16_t _ModRTU_CRC(const uint8_t* buf, int len);
 uint32_t crc32(const uint8_t* data, int len);
 // CRC-32 of the data with every 4-byte group fed in reverse order: what a bulk write
 // puts on the wire after turning host little-endian words into big-endian ones.
-// The count must be a multiple of 4; 0 or less gives 0.
+// Bulk writes always pass a multiple of 4; a short last group is reversed within
+// itself. 0 or less gives 0.
 uint32_t crc32_endian(const uint8_t* data, int len);
 
 // Field access on a 16-byte packet.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -78,6 +79,26 @@ TEST(AxiPacket, Crc32CheckValueAndWordSwappedTwin) {
     for (size_t i = 0; i < swapped.size(); i += 4) std::swap(swapped[i], swapped[i + 3]), std::swap(swapped[i + 1], swapped[i + 2]);
     EXPECT_EQ(crc32_endian(data.data(), len), crc32(swapped.data(), len)) << len;
     EXPECT_EQ(crc32(data.data(), len), ~varnaxitest::targetCrc32Update(0xFFFFFFFFu, data.data(), data.size()));
+  }
+
+  // A count that is not a multiple of 4 must not read past the data: the last, short
+  // group is fed in reverse like the whole ones. Each buffer is exactly `len` long,
+  // with a guard pattern behind it in a larger allocation, so a read past the end
+  // changes the result.
+  for (int len : {1, 2, 3, 5, 6, 7, 9, 18}) {
+    Bytes data(static_cast<size_t>(len));
+    for (auto& b : data) b = uint8_t(rng());
+    Bytes swapped(data);
+    for (size_t i = 0; i < swapped.size(); i += 4) {
+      size_t end = std::min(swapped.size(), i + 4);
+      std::reverse(swapped.begin() + long(i), swapped.begin() + long(end));
+    }
+    for (uint8_t guard : {0x00, 0xFF}) {
+      Bytes padded(data);
+      padded.resize(data.size() + 4, guard);
+      EXPECT_EQ(crc32_endian(padded.data(), len), crc32(swapped.data(), len)) << len << " guard " << int(guard);
+    }
+    EXPECT_EQ(crc32_endian(data.data(), len), crc32(swapped.data(), len)) << len;
   }
 }
 
