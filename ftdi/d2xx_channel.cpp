@@ -176,11 +176,20 @@ FT_STATUS Channel::write(const uint8_t* src, DWORD count, DWORD* written) {
     chunk = outSize_;
     timeoutMs = writeTimeoutMs_;
   }
+  // The time-out bounds the whole call, as it does for reads: a chip that takes each
+  // transfer slowly must not stretch a long write to one time-out per transfer.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   DWORD done = 0;
   while (done < count) {
+    unsigned waitMs = 0;  // 0: no limit
+    if (timeoutMs != 0) {
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+      if (left <= 0) break;
+      waitMs = unsigned(left);
+    }
     int len = int(std::min<DWORD>(count - done, chunk));
     int sent = 0;
-    int rc = usb_->bulkWrite(src + done, len, &sent, unsigned(timeoutMs));
+    int rc = usb_->bulkWrite(src + done, len, &sent, waitMs);
     if (sent > 0) done += DWORD(sent);
     *written = done;
     // A time-out is not a failure: the caller sees fewer bytes written and loops.

@@ -208,6 +208,29 @@ TEST_F(D2xxTest, WritesMoveExactCountsAndReportShortOnes) {
   EXPECT_EQ(FT_Write(h, const_cast<uint8_t*>(data.data()), 10, nullptr), FT_INVALID_PARAMETER);
 }
 
+TEST_F(D2xxTest, WriteTimeoutBoundsTheWholeCallNotEachTransfer) {
+  FT_HANDLE h = open(0);
+  auto port = bus.port(1, 4, 0);
+  ASSERT_EQ(FT_SetUSBParameters(h, 16384, 512), FT_OK);
+  ASSERT_EQ(FT_SetTimeouts(h, 1000, 150), FT_OK);
+  {
+    std::lock_guard<std::mutex> lock(port->m);
+    port->writeDelayMs = 40;  // a chip that drains slowly but steadily
+  }
+  // 40 transfers of 40 ms each: far more than the 150 ms the caller allows.
+  const auto data = pattern(40 * 512);
+  DWORD n = 0;
+  auto t0 = std::chrono::steady_clock::now();
+  ASSERT_EQ(FT_Write(h, const_cast<uint8_t*>(data.data()), DWORD(data.size()), &n), FT_OK);
+  auto tookMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_LT(tookMs, 800) << "the write time-out is for the whole call";
+  EXPECT_GT(n, 0u);
+  EXPECT_LT(n, data.size());
+  EXPECT_EQ(n % 512, 0u);
+  std::lock_guard<std::mutex> lock(port->m);
+  EXPECT_EQ(port->written, std::vector<uint8_t>(data.begin(), data.begin() + long(n))) << "what it says it wrote";
+}
+
 TEST_F(D2xxTest, SettingsReachTheChipWithTheirChecks) {
   FT_HANDLE h = open(1);
   auto port = bus.port(1, 4, 1);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "ftdi/d2xx_names.h"
 #include "ftdi/ftd2xx.h"
@@ -59,9 +60,20 @@ class FakeChannel final : public UsbChannel {
     return rc;
   }
 
-  int bulkWrite(const uint8_t* buf, int len, int* transferred, unsigned) override {
-    std::lock_guard<std::mutex> lock(p_->m);
+  int bulkWrite(const uint8_t* buf, int len, int* transferred, unsigned timeoutMs) override {
     *transferred = 0;
+    unsigned delay;
+    {
+      std::lock_guard<std::mutex> lock(p_->m);
+      delay = p_->writeDelayMs;
+    }
+    if (delay > 0) {
+      // A slow chip: a transfer it cannot finish within the time-out moves nothing.
+      bool late = timeoutMs != 0 && delay > timeoutMs;
+      std::this_thread::sleep_for(std::chrono::milliseconds(late ? timeoutMs : delay));
+      if (late) return kUsbTimeout;
+    }
+    std::lock_guard<std::mutex> lock(p_->m);
     if (p_->writeError != kUsbOk) return p_->writeError;
     size_t room = p_->writeLimit - std::min(p_->writeLimit, p_->written.size());
     size_t n = std::min(room, size_t(len));

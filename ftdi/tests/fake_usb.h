@@ -28,6 +28,7 @@ struct FakePort {
   unsigned latencyMs = 1;
   std::vector<uint8_t> written;
   size_t writeLimit = SIZE_MAX;  // bytes the chip accepts before OUT transfers time out
+  unsigned writeDelayMs = 0;     // how long the chip takes over each OUT transfer
   int readError = kUsbOk;        // returned by every bulk IN once set
   int writeError = kUsbOk;
   // What the library asked for.
