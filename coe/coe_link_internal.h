@@ -128,6 +128,11 @@ void _VNCoURun(_VNCoELink* link);
 // Releases everything the CoU connection holds (interface, handle, device, context).
 void _VNCoUClose(_VNCoELink* link);
 int _VNCoUSend(_VNCoELink* link, const uint8_t* data, uint32_t len);
+#ifndef _WIN32
+// Completion of the IN transfer (user_data is the link): logs a status other than
+// completed, keeps the length and status for the link thread, sets usbReadDone.
+void usbReadCb(libusb_transfer* transfer);
+#endif
 
 inline uint16_t _VNCoELe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline void _VNCoEPutLe16(uint8_t* p, uint16_t v) {

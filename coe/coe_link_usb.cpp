@@ -119,11 +119,11 @@ void _VNCoUConnect(_VNCoELink* link) {
   _VNCoELinkSendPacket(link, VN_COE_TAG_REQUEST, VN_COE_CMD_HELLO, VN_COE_FLAGS, nullptr, 0);
 }
 
-static void LIBUSB_CALL usbReadCb(libusb_transfer* transfer) {
+void LIBUSB_CALL usbReadCb(libusb_transfer* transfer) {
   _VNCoELink* link = static_cast<_VNCoELink*>(transfer->user_data);
-  // An idle controller lets every read time out; only real errors are worth a line.
-  if (transfer->status != LIBUSB_TRANSFER_COMPLETED && transfer->status != LIBUSB_TRANSFER_TIMED_OUT)
-    VARNLog("RX Transfer Status: %i\n", transfer->status);
+  // Time-outs too: an idle controller shows in the log as a read status line every
+  // transfer time-out.
+  if (transfer->status != LIBUSB_TRANSFER_COMPLETED) VARNLog("RX Transfer Status: %i\n", transfer->status);
   if (transfer->status == LIBUSB_TRANSFER_NO_DEVICE) link->usbDeviceGone = 1;
   link->usbReadStatus = transfer->status;
   link->usbReadLength = transfer->actual_length;

@@ -1,6 +1,9 @@
 // CoU without a USB controller attached: address parsing, the paths that stop a link
 // for good, and discovery with nothing present (against the real libusb).
 #include <gtest/gtest.h>
+#include <libusb.h>
+
+#include <memory>
 
 #include "coe/coe_discovery.h"
 #include "coe/coe_link.h"
@@ -52,6 +55,37 @@ TEST(CoULink, InvalidAddressStopsTheLink) {
 
 TEST(CoULink, DeviceThatIsNotPresentStopsTheLink) {
   expectStoppedAfter("usb://1.2", "ERROR: CoU Engine could not find usb://1.2\n");
+}
+
+// Every IN completion other than "completed" is logged, time-outs of an idle
+// controller included, and hands the link thread what arrived.
+TEST(CoULink, ReadCompletionLogsEveryStatusButCompleted) {
+  LogCapture& log = LogCapture::get();
+  std::unique_ptr<_VNCoELink> link(new _VNCoELink());
+  libusb_transfer* transfer = libusb_alloc_transfer(0);
+  ASSERT_NE(transfer, nullptr);
+  transfer->user_data = link.get();
+
+  size_t mark = log.mark();
+  transfer->status = LIBUSB_TRANSFER_TIMED_OUT;
+  transfer->actual_length = 0;
+  usbReadCb(transfer);
+  EXPECT_EQ(link->usbReadDone.load(), 1);
+  EXPECT_EQ(link->usbReadLength, 0);
+  transfer->status = LIBUSB_TRANSFER_ERROR;
+  usbReadCb(transfer);
+  EXPECT_EQ(log.since(mark), "RX Transfer Status: 2\nRX Transfer Status: 1\n");
+
+  link->usbReadDone = 0;
+  mark = log.mark();
+  transfer->status = LIBUSB_TRANSFER_COMPLETED;
+  transfer->actual_length = 12;
+  usbReadCb(transfer);
+  EXPECT_EQ(link->usbReadDone.load(), 1);
+  EXPECT_EQ(link->usbReadLength, 12);
+  EXPECT_EQ(link->usbReadStatus, LIBUSB_TRANSFER_COMPLETED);
+  EXPECT_EQ(log.since(mark), "");
+  libusb_free_transfer(transfer);
 }
 
 TEST(CoUDiscovery, NothingPresentGivesCountZeroAndLogsNothing) {
