@@ -25,7 +25,10 @@ int varn_jtag_comm_flush(VARNJtag* jtag) {
 int varn_jtag_comm_reg_shift(VARNJtag* jtag, const uint8_t* tdi, uint8_t* tdo, uint64_t bits, uint32_t shiftState,
                              uint32_t endState, bool reverse) {
   if (jtag->coeLink != nullptr) {
-    if (shiftState < JTAG_STATE_COUNT) jtag->tapState = shiftState;
+    if (shiftState < JTAG_STATE_COUNT)
+      jtag->tapState = shiftState;
+    else
+      std::fprintf(stderr, "Invalid JTAG State!\n");
     std::fprintf(stderr, "Failed transitioning to JTAG state\n");
     return -1;
   }

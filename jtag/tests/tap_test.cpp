@@ -242,6 +242,11 @@ TEST_F(TapCoE, IdleClocksAndMoves) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(varn_jtag_comm_reg_shift(&j, nullptr, nullptr, 8, DRSHIFT, DRUPDATE, false), -1);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Failed transitioning to JTAG state\n");
+  // A shift state that is no state is reported as such first, as over FTDI.
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(varn_jtag_comm_reg_shift(&j, nullptr, nullptr, 8, 16, DRUPDATE, false), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Invalid JTAG State!\nFailed transitioning to JTAG state\n");
+  EXPECT_EQ(j.tapState, DRSHIFT);
   EXPECT_EQ(r.size(), 2u);
   EXPECT_EQ(coe_clock_cycles(link, 5), 0);
   EXPECT_EQ(r.back().payload, (Bytes{0x00, 0x19, 0x05, 0x00}));
