@@ -72,8 +72,8 @@ uint32_t le32(const uint8_t* b) {
 
 int xilinxSysmon(VARNJtag* jtag, uint32_t device, uint32_t slr, uint32_t command, uint32_t* word) {
   const int32_t row = jtag->deviceType[device];
+  varn_jtag_comm_reset_tap(jtag);  // also before refusing an SLR the device lacks
   if (slr >= JTAG_I_MAP[row][JTAG_I_SLR_COUNT]) return 4;
-  varn_jtag_comm_reset_tap(jtag);
   varn_jtag_comm_load_instruction(jtag, device, JTAG_I_MAP[row][jtag_sysmon_column(slr)]);
   *word = varn_jtag_sysmon_transfer(jtag, device, command);
   return 0;

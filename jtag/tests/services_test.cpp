@@ -67,7 +67,10 @@ TEST_F(Services, SysmonPerSlr) {
     EXPECT_DOUBLE_EQ(v, (wv >> 6) * 3.0 / 1024) << s;
   }
   double x = -1;
+  // An SLR the device lacks is refused after the TAP reset that starts every reading.
+  ASSERT_EQ(j->tapState, DRUPDATE);
   EXPECT_EQ(VARNJtagGetSLRTemp(j, 0, 3, &x), 4);
+  EXPECT_EQ(j->tapState, RESET);
   EXPECT_EQ(VARNJtagGetSLRTemp(j, 1, 2, &x), 4);
   EXPECT_EQ(x, -1);
   // Rail numbers pick DRP registers 1, 2, 6; rail 3 is refused without any traffic.
