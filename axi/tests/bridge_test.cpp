@@ -277,6 +277,7 @@ TEST(AxiBridge, AnswersOfADepartedClientDoNotReachItsSuccessor) {
   ASSERT_TRUE(rig.fpga->waitForRequests(1));
   rig.closeRaw(first);
   ASSERT_TRUE(rig.waitClients(0));
+  EXPECT_EQ(rig.log.count("Client disconnected\n!"), 1);
   varn_socket next = rig.raw();  // takes slot 0 again
   rig.fpga->holdAnswers(false);
   rig.fpga->releaseHeld();

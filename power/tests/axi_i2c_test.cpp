@@ -30,10 +30,11 @@ struct I2cRig {
     target->setReadHook([this](uint64_t a, uint32_t* v) {
       std::lock_guard<std::mutex> hold(mu);
       if (a == this->base + 0x104) {
-        if (busy > 0) {
-          --busy;
+        if (busy > 0 || idleLeft == 0) {
+          if (busy > 0) --busy;
           *v = 0x00;
         } else {
+          if (idleLeft > 0) --idleLeft;
           *v = 0xC0;
         }
         return true;
@@ -58,6 +59,11 @@ struct I2cRig {
   void setBusy(int n) {
     std::lock_guard<std::mutex> hold(mu);
     busy = n;
+  }
+  // The controller reads idle n more times, then stays busy for good.
+  void setIdleReadings(int n) {
+    std::lock_guard<std::mutex> hold(mu);
+    idleLeft = n;
   }
   // Fire-and-forget writes may still be on their way after a call returned; the
   // target works in order, so once a read is answered they have all been seen.
@@ -100,6 +106,7 @@ struct I2cRig {
   std::mutex mu;
   std::deque<uint8_t> rx;
   int busy = 0;
+  int idleLeft = -1;  // -1: no limit
 };
 
 using Ops = std::vector<std::string>;
@@ -330,6 +337,19 @@ TEST(AxiI2cZk, PatchChoosesByModuleIdentifier) {
     rig.setBusy(1000);
     EXPECT_EQ(_VARNZKPatch(rig.link), 1);
     EXPECT_EQ(rig.log.text(), "Failed checking VRM ID during patch check\n");
+  }
+  // Each register write waits for an idle controller once: one that stops becoming
+  // idle after the identifier read and `step` writes fails that step, and goes no further.
+  const char* failures[4] = {"Failed applying ZKM patch A\n", "Failed applying ZKM patch B\n",
+                             "Failed applying ZKM patch C\n", "Failed applying ZKM patch D\n"};
+  for (int step = 0; step < 4; ++step) {
+    I2cRig rig(0xA000);
+    rig.queue({0, 0x55, 0x00});
+    rig.setIdleReadings(1 + step);
+    EXPECT_EQ(_VARNZKPatch(rig.link), 1) << "step " << step;
+    EXPECT_EQ(rig.log.text(), std::string("Patching - Module ID is 0055\nGen 1 Q5826 - Applying Patches\n") +
+                                  failures[step]);
+    EXPECT_EQ(rig.txWords().size(), 6u + 7u * size_t(step)) << "nothing of the failing step is sent";
   }
 }
 
