@@ -103,6 +103,7 @@ TEST_F(Bridge, LogFileHoldsEveryMessage) {
       "Enabled for FTDI USB Devices\n"
       "Running in FTDI Native-UART Mode for FTDI USB Devices\n"
       "Enabled for CoE Devices\n"
+      "Management API requested on port 1999, but this build has no management API; going on without it\n"
       "Selecting ALL devices\n"
       "Adding CoE Devices...\n"
       "Adding CoE Device at 127.77.254.254\n";
