@@ -178,20 +178,16 @@ class PortClient {
   varn_socket fd_;
 };
 
-void throughBridge(benchmark::State& state, uint16_t port, size_t bytes, const char* serial) {
-  Rack& r = rack();
-  if (!r.error.empty()) return state.SkipWithError(r.error.c_str());
-  static std::unique_ptr<PortClient> clients[2];
-  std::unique_ptr<PortClient>& client = clients[serial ? 1 : 0];
-  if (!client) client = std::make_unique<PortClient>(port);
-  if (!client->ok()) return state.SkipWithError("cannot connect to the bridge port");
-  const std::string data = pattern(bytes);
-  std::string back;
+// Runs one echo of `bytes` per iteration; with a simulated FTDI channel's serial, also
+// the simulated time and USB exchanges it took, which is what a real chip would see.
+template <typename Echo>
+void measureEchoes(benchmark::State& state, Rack& r, size_t bytes, const char* serial, const char* failure,
+                   Echo echoOnce) {
   uint64_t simNs = 0, exchanges = 0;
   for (auto _ : state) {
     VarnsimChannelCounters before{}, after{};
     if (serial) r.counters(serial, &before);
-    if (!client->echo(data, &back) || back != data) return state.SkipWithError("echo lost or changed bytes");
+    if (!echoOnce()) return state.SkipWithError(failure);
     if (serial) {
       r.counters(serial, &after);
       simNs += after.simTimeNs - before.simTimeNs;
@@ -205,6 +201,19 @@ void throughBridge(benchmark::State& state, uint16_t port, size_t bytes, const c
     state.counters["usb_exchanges_per_KiB"] = total ? double(exchanges) * 1024.0 / total : 0;
     state.counters["sim_us_per_iteration"] = double(simNs) / 1000.0 / double(state.iterations());
   }
+}
+
+void throughBridge(benchmark::State& state, uint16_t port, size_t bytes, const char* serial) {
+  Rack& r = rack();
+  if (!r.error.empty()) return state.SkipWithError(r.error.c_str());
+  static std::unique_ptr<PortClient> clients[2];
+  std::unique_ptr<PortClient>& client = clients[serial ? 1 : 0];
+  if (!client) client = std::make_unique<PortClient>(port);
+  if (!client->ok()) return state.SkipWithError("cannot connect to the bridge port");
+  const std::string data = pattern(bytes);
+  std::string back;
+  measureEchoes(state, r, bytes, serial, "echo lost or changed bytes",
+                [&] { return client->echo(data, &back) && back == data; });
 }
 
 // --- directly through the JTAG engine ---------------------------------------------------
@@ -248,24 +257,8 @@ void directly(benchmark::State& state, VARNJtag* j, size_t bytes, const char* se
   std::string back;
   // The controller's line: 1 Mbaud, ten bit times per byte.
   VARNUartPacer pacer(100000.0, 4096);
-  uint64_t simNs = 0, exchanges = 0;
-  for (auto _ : state) {
-    VarnsimChannelCounters before{}, after{};
-    if (serial) r.counters(serial, &before);
-    if (!echoDirect(j, data, &back, paced ? &pacer : nullptr)) return state.SkipWithError("direct echo failed");
-    if (serial) {
-      r.counters(serial, &after);
-      simNs += after.simTimeNs - before.simTimeNs;
-      exchanges += after.usbExchanges - before.usbExchanges;
-    }
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
-  if (serial) {
-    const double total = double(state.iterations()) * double(bytes);
-    state.counters["sim_bytes_per_s"] = simNs ? 1e9 * total / double(simNs) : 0;
-    state.counters["usb_exchanges_per_KiB"] = total ? double(exchanges) * 1024.0 / total : 0;
-    state.counters["sim_us_per_iteration"] = double(simNs) / 1000.0 / double(state.iterations());
-  }
+  measureEchoes(state, r, bytes, serial, "direct echo failed",
+                [&] { return echoDirect(j, data, &back, paced ? &pacer : nullptr); });
 }
 
 constexpr size_t kCoeBytes = 16 * 1024;
