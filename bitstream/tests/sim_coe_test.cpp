@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "bitstream/bitstream_internal.h"
+#include "bitstream/tests/mixed_chain_checks.h"
 #include "bitstream/tests/test_files.h"
 #include "bitstream/varn_bitstream.h"
 #include "coe/coe_link.h"
@@ -381,30 +382,8 @@ TEST_F(CoELoad, IdentityAndLoadsOfAMixedChainGoToTheChipOfEachIndex) {
     ASSERT_EQ(setDeviceOption(parts.back(), "dna", p.dna, &error), 1) << error;
   }
   board("127.0.0.165", parts);
-  ASSERT_EQ(jtag->deviceType[0], JTAG_DEV_VU35P);
-  ASSERT_EQ(jtag->deviceType[1], JTAG_DEV_GX2800H);
-  ASSERT_EQ(jtag->deviceType[2], JTAG_DEV_VU9P);
-  for (uint32_t d = 0; d < 3; ++d) {
-    uint8_t dna[12] = {};
-    ASSERT_EQ(VARNJtagGetDNA(jtag, d, dna), 0) << "device " << d;
-    EXPECT_EQ(std::vector<uint8_t>(dna, dna + 12), bittest::expectedDna(bittest::kMixedChain[d])) << "device " << d;
-  }
   const std::string rbf = write("gx.rbf", makeRbf("GX2800-H", 20020));
-  for (uint32_t d : {2u, 0u}) {
-    varnbitgen::BitOptions o;
-    o.part = bittest::kMixedChain[d].part;
-    o.frames = kFrames;
-    o.usercodeGiven = true;
-    o.usercode = bittest::kMixedChain[d].usercode;
-    const std::string path = write("u" + std::to_string(d) + ".bit", varnbitgen::makeBit(o));
-    ASSERT_EQ(VARNJtagLoadBitstream(jtag, d, path.c_str(), 0, &progress), 0) << "device " << d;
-  }
-  ASSERT_EQ(VARNJtagLoadBitstream(jtag, 1, rbf.c_str(), 0, &progress), 0);
-  for (uint32_t d : {0u, 2u}) {
-    uint32_t code = 0;
-    ASSERT_EQ(VARNJtagGetUserCode(jtag, d, &code), 0);
-    EXPECT_EQ(code, bittest::kMixedChain[d].usercode) << "device " << d;
-  }
+  ASSERT_NO_FATAL_FAILURE(bittest::readAndLoadMixedChain(jtag, dir, kFrames, rbf, &progress));
   locked([&] {
     EXPECT_TRUE(xilinx(0).done());
     EXPECT_TRUE(intel(1).configured());
