@@ -123,13 +123,7 @@ TEST_F(Faults, AControllerThatStopsAnsweringDoesNotFreezeItsBoardForEver) {
 }
 
 TEST_F(Faults, AClientThatStopsReadingHoldsUpOnlyItsOwnDevice) {
-  const char* boards = R"(board sc
-device VU9P preconfigured=yes app=echo
-device VU9P preconfigured=yes app=echo
-ftdi FT232H serial=SLOW1
-channel A jtag=sc
-)";
-  startBridge({"-a", "-q", "-p", std::to_string(rig::freePortRange(3))}, boards);
+  startBridge({"-a", "-q", "-p", std::to_string(rig::freePortRange(3))}, kFtdiEchoBoard);
   ASSERT_TRUE(bridge().waitFor("Thread starting for board 0\n", 30)) << bridgeOutput();
   std::vector<uint16_t> ports = rig::openedPorts(bridgeOutput());
   ASSERT_EQ(ports.size(), 2u);
