@@ -295,17 +295,18 @@ void _VARNAXIWorkThread(_VARNAXI* axi) {
     int r = varn_select(int(axi->sock) + 1, &rs, nullptr, 10000);
     if (r < 0) {
       if (varn_error_is_interrupted()) continue;
-      VARNLog("Select Error: %i\n", r);
       // Nobody would receive the answers any more: let every caller see it.
+      // Dropped before the line is logged, so whoever reads the log sees the state it reports.
       _VARNAXIDropConnection(axi);
+      VARNLog("Select Error: %i\n", r);
       return;
     }
     if (r == 0) continue;
     long n = varn_recv(axi->sock, buf, sizeof(buf));
     if (n < 0 && varn_error_is_interrupted()) continue;
     if (n <= 0) {
-      VARNLog("Got disconnected\n!");
       _VARNAXIDropConnection(axi);
+      VARNLog("Got disconnected\n!");
       return;
     }
     const uint8_t* p = buf;
