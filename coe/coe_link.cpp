@@ -38,7 +38,8 @@ void VNCoELinkSetAnswerTimeout(_VNCoELink* link, uint32_t ms) {
 void _VNCoELinkMarkLost(_VNCoELink* link) {
   link->connected = 0;
   link->dropRequested = 1;
-  bool woke = false;
+  bool woke = link->helloPending != 0;  // requests waiting for the greeting learn it too
+  link->helloPending = 0;
   for (CoeTransaction& t : link->slots) {
     if (t.inUse && t.sent && !t.done) {
       t.done = 1;
@@ -104,6 +105,18 @@ int VNCoELinkTransaction(_VNCoELink* link, uint16_t command, uint16_t tag, uint1
   std::unique_lock<std::mutex> hold(link->lock);
   // Tested again under the lock: the link thread closes the socket under it.
   if (!link->connected) return VN_COE_NOT_CONNECTED;
+  if (link->helloPending && tag != VN_COE_TAG_NOANSWER) {
+    uint64_t now = varn_monotonic_ns();
+    if (now < link->helloDeadlineNs)
+      link->answered.wait_for(hold, std::chrono::nanoseconds(link->helloDeadlineNs - now),
+                              [&] { return !link->helloPending; });
+    if (!link->connected) return VN_COE_NOT_CONNECTED;
+    if (link->helloPending) {
+      link->helloPending = 0;
+      VARNLog("CoE controller %s answered neither the hello nor the keepalive within %u ms; going on\n",
+              link->address, VN_COE_HELLO_SETTLE_MS);
+    }
+  }
   uint32_t index = 0;
   while (index < VN_COE_SLOT_COUNT && link->slots[index].inUse) index++;
   if (index == VN_COE_SLOT_COUNT) return VN_COE_SLOTS_BUSY;

@@ -25,6 +25,7 @@ constexpr uint32_t VN_COE_UART_SLOTS = 4;
 constexpr uint32_t VN_COE_UART_RING = 65536;
 
 constexpr uint16_t VN_COE_CMD_HELLO = 0x0010;  // after connecting, and the keepalive
+constexpr uint32_t VN_COE_HELLO_SETTLE_MS = 500;
 constexpr uint16_t VN_COE_CMD_UART_DATA = 0x1205;
 constexpr uint16_t VN_COE_CMD_UART_OVERFLOW = 0x1206;
 
@@ -81,6 +82,12 @@ struct _VNCoELink {
   // longer be trusted, so the link thread drops the connection and reconnects.
   std::atomic<uint8_t> dropRequested{0};
   uint64_t nextSequence = 0;  // under lock
+  // Some controllers answer the hello sent after connecting (with tag 1, like a request),
+  // some do not. A keepalive follows the hello at once; the controller answers in order,
+  // so until the keepalive's answer (or the hello's) arrives, a tag-1 answer can only be
+  // the hello's. Requests wait for that, at most VN_COE_HELLO_SETTLE_MS. Under lock.
+  uint8_t helloPending = 0;
+  uint64_t helloDeadlineNs = 0;
   std::atomic<uint32_t> answerTimeoutMs{VN_COE_ANSWER_TIMEOUT_MS};
   // Pacing of the link thread; the tests shorten them.
   std::atomic<uint64_t> keepaliveIntervalNs{10ull * 1000000000ull};
@@ -111,6 +118,9 @@ int _sendall(_VNCoELink* link, const uint8_t* data, uint32_t len);
 // Header and payload into txBuf, then _sendall.
 int _VNCoELinkSendPacket(_VNCoELink* link, uint16_t tag, uint16_t command, uint16_t flags, const uint8_t* payload,
                          uint32_t payloadLen);
+// Right after a connection is up (lock held): the hello, then a keepalive whose answer
+// tells that the hello's answer, if the controller sends one, has passed.
+void _VNCoELinkGreet(_VNCoELink* link);
 // The connection is gone or out of step: no more sends, every request in flight
 // completes at once as failed, and the link thread is asked to reconnect.
 void _VNCoELinkMarkLost(_VNCoELink* link);

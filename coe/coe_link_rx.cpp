@@ -96,6 +96,20 @@ static bool matchAnswer(_VNCoELink* link, uint16_t tag, uint16_t command, uint16
   return true;
 }
 
+// While the greeting is unsettled no request has been sent: a tag-1 answer is the
+// hello's (dropped), and the keepalive's answer means the hello's has passed or never
+// comes. True when the packet was the hello's answer.
+static bool settleHello(_VNCoELink* link, uint16_t tag, uint16_t command) {
+  std::lock_guard<std::mutex> hold(link->lock);
+  if (!link->helloPending) return false;
+  const bool hello = tag == VN_COE_TAG_REQUEST;
+  if (hello || (tag == VN_COE_TAG_NOANSWER && command == VN_COE_ANSWER)) {
+    link->helloPending = 0;
+    link->answered.notify_all();
+  }
+  return hello;
+}
+
 void _VNCoELinkDispatch(_VNCoELink* link, const uint8_t* packet, uint32_t len) {
   uint16_t tag = _VNCoELe16(packet + 2);
   uint16_t command = _VNCoELe16(packet + 4);
@@ -133,6 +147,7 @@ void _VNCoELinkDispatch(_VNCoELink* link, const uint8_t* packet, uint32_t len) {
       break;
     }
   }
+  if (settleHello(link, tag, command)) return;
   if (matchAnswer(link, tag, command, word, payload, payloadLen)) return;
   bool keepaliveAnswer = command == VN_COE_ANSWER && tag == VN_COE_TAG_NOANSWER;
   if (!keepaliveAnswer && command != VN_COE_CMD_UART_OVERFLOW)

@@ -15,8 +15,11 @@ static void closeSocket(_VNCoELink* link) {
   link->sock = VARN_INVALID_SOCKET;
 }
 
-static void sendHello(_VNCoELink* link) {
-  _VNCoELinkSendPacket(link, VN_COE_TAG_REQUEST, VN_COE_CMD_HELLO, VN_COE_FLAGS, nullptr, 0);
+void _VNCoELinkGreet(_VNCoELink* link) {
+  link->helloPending = 1;
+  link->helloDeadlineNs = varn_monotonic_ns() + uint64_t(VN_COE_HELLO_SETTLE_MS) * 1000000ull;
+  if (_VNCoELinkSendPacket(link, VN_COE_TAG_REQUEST, VN_COE_CMD_HELLO, VN_COE_FLAGS, nullptr, 0) != 0) return;
+  _VNCoELinkSendPacket(link, VN_COE_TAG_NOANSWER, VN_COE_CMD_HELLO, VN_COE_FLAGS, nullptr, 0);
 }
 
 void _VNCoELinkConnect(_VNCoELink* link) {
@@ -48,7 +51,7 @@ void _VNCoELinkConnect(_VNCoELink* link) {
   link->dropRequested = 0;
   link->rxLen = 0;
   link->connected = 1;
-  sendHello(link);
+  _VNCoELinkGreet(link);
 }
 
 void _VNCoELinkKeepalive(_VNCoELink* link, uint64_t* checkpointNs) {

@@ -116,7 +116,7 @@ void _VNCoUConnect(_VNCoELink* link) {
   link->dropRequested = 0;
   link->rxLen = 0;
   link->connected = 1;
-  _VNCoELinkSendPacket(link, VN_COE_TAG_REQUEST, VN_COE_CMD_HELLO, VN_COE_FLAGS, nullptr, 0);
+  _VNCoELinkGreet(link);
 }
 
 void LIBUSB_CALL usbReadCb(libusb_transfer* transfer) {

@@ -20,7 +20,7 @@ bool varn_jtag_is_intel(const VARNJtag* jtag, uint32_t device) {
   return JTAG_VENDORS[jtag->deviceType[device]] == JTAG_VENDOR_INTEL;
 }
 
-uint32_t varn_jtag_sysmon_transfer(VARNJtag* jtag, uint32_t device, uint32_t command) {
+uint32_t varn_jtag_sysmon_transfer(VARNJtag* jtag, uint32_t device, uint32_t command, bool* ok) {
   const uint8_t cmd[4] = {static_cast<uint8_t>(command), static_cast<uint8_t>(command >> 8),
                           static_cast<uint8_t>(command >> 16), static_cast<uint8_t>(command >> 24)};
   uint8_t out[4] = {};
@@ -28,7 +28,8 @@ uint32_t varn_jtag_sysmon_transfer(VARNJtag* jtag, uint32_t device, uint32_t com
   // The read result appears in the data register of the next scan.
   varn_jtag_comm_tap_wait(jtag, 12);
   varn_jtag_comm_read_dr(jtag, device, 32, out);
-  varn_jtag_comm_flush(jtag);
+  const bool flushed = varn_jtag_comm_flush(jtag) == 0;
+  if (ok) *ok = flushed;
   return static_cast<uint32_t>(out[0]) | (static_cast<uint32_t>(out[1]) << 8) | (static_cast<uint32_t>(out[2]) << 16) |
          (static_cast<uint32_t>(out[3]) << 24);
 }
@@ -57,12 +58,14 @@ void varn_jtag_decode_carrier(const uint8_t* scan, uint8_t* carrier, uint8_t* sl
 
 namespace {
 
-// Reset, instruction, register read of bits into out, flush.
-void readRegister(VARNJtag* jtag, uint32_t device, int column, uint32_t bits, uint8_t* out) {
+constexpr int kTransferFailed = 5;
+
+// Reset, instruction, register read of bits into out, flush; 0 or kTransferFailed.
+int readRegister(VARNJtag* jtag, uint32_t device, int column, uint32_t bits, uint8_t* out) {
   varn_jtag_comm_reset_tap(jtag);
   varn_jtag_comm_load_instruction(jtag, device, JTAG_I_MAP[jtag->deviceType[device]][column]);
   varn_jtag_comm_read_dr(jtag, device, bits, out);
-  varn_jtag_comm_flush(jtag);
+  return varn_jtag_comm_flush(jtag) == 0 ? 0 : kTransferFailed;
 }
 
 uint32_t le32(const uint8_t* b) {
@@ -75,8 +78,9 @@ int xilinxSysmon(VARNJtag* jtag, uint32_t device, uint32_t slr, uint32_t command
   varn_jtag_comm_reset_tap(jtag);  // also before refusing an SLR the device lacks
   if (slr >= JTAG_I_MAP[row][JTAG_I_SLR_COUNT]) return 4;
   varn_jtag_comm_load_instruction(jtag, device, JTAG_I_MAP[row][jtag_sysmon_column(slr)]);
-  *word = varn_jtag_sysmon_transfer(jtag, device, command);
-  return 0;
+  bool ok = false;
+  *word = varn_jtag_sysmon_transfer(jtag, device, command, &ok);
+  return ok ? 0 : kTransferFailed;
 }
 
 }  // namespace
@@ -86,7 +90,7 @@ int VARNJtagGetDNA(VARNJtag* jtag, uint32_t device, uint8_t dna[12]) {
   if (rc != 0) return rc;
   if (varn_jtag_is_intel(jtag, device)) return varn_intel_get_dna(jtag, device, dna);
   uint8_t raw[12] = {};
-  readRegister(jtag, device, JTAG_I_DNA, 96, raw);
+  if ((rc = readRegister(jtag, device, JTAG_I_DNA, 96, raw)) != 0) return rc;
   for (int k = 0; k < 12; ++k) dna[k] = raw[11 - k];
   return 0;
 }
@@ -96,7 +100,7 @@ int VARNJtagGetUserFuse(VARNJtag* jtag, uint32_t device, uint32_t* fuse) {
   if (rc != 0) return rc;
   if (varn_jtag_is_intel(jtag, device)) return 3;
   uint8_t raw[4] = {};
-  readRegister(jtag, device, JTAG_I_FUSE_USER, 32, raw);
+  if ((rc = readRegister(jtag, device, JTAG_I_FUSE_USER, 32, raw)) != 0) return rc;
   *fuse = le32(raw);
   return 0;
 }
@@ -106,7 +110,7 @@ int VARNJtagGetUser128Fuse(VARNJtag* jtag, uint32_t device, uint8_t fuse[16]) {
   if (rc != 0) return rc;
   if (varn_jtag_is_intel(jtag, device)) return 3;
   uint8_t raw[16] = {};
-  readRegister(jtag, device, JTAG_I_FUSE_USER128, 128, raw);
+  if ((rc = readRegister(jtag, device, JTAG_I_FUSE_USER128, 128, raw)) != 0) return rc;
   for (int k = 0; k < 16; ++k) fuse[k] = raw[15 - k];
   return 0;
 }
@@ -116,7 +120,7 @@ int VARNJtagGetUserCode(VARNJtag* jtag, uint32_t device, uint32_t* code) {
   if (rc != 0) return rc;
   if (varn_jtag_is_intel(jtag, device)) return 3;
   uint8_t raw[4] = {};
-  readRegister(jtag, device, JTAG_I_USERCODE, 32, raw);
+  if ((rc = readRegister(jtag, device, JTAG_I_USERCODE, 32, raw)) != 0) return rc;
   *code = le32(raw);
   return 0;
 }
@@ -159,7 +163,7 @@ int VARNJtagGetZarvikInfo(VARNJtag* jtag, uint32_t device, uint8_t* carrier, uin
   uint8_t scan[VARN_CARRIER_BSCAN_BYTES] = {};
   varn_jtag_comm_load_instruction(jtag, device, JTAG_SAMPLE_2SLR);
   varn_jtag_comm_read_dr(jtag, device, VARN_CARRIER_BSCAN_BITS, scan);
-  varn_jtag_comm_flush(jtag);
+  if (varn_jtag_comm_flush(jtag) != 0) return kTransferFailed;
   varn_jtag_decode_carrier(scan, carrier, slot, ledBits);
   return 0;
 }

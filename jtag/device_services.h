@@ -11,7 +11,8 @@ bool varn_jtag_is_intel(const VARNJtag* jtag, uint32_t device);
 
 // SYSMON DRP over JTAG: writes the 32-bit command, 12 idle clocks, reads the 32-bit
 // result (flushed). The instruction for the SLR must already be loaded.
-uint32_t varn_jtag_sysmon_transfer(VARNJtag* jtag, uint32_t device, uint32_t command);
+// ok (optional) is cleared when the exchange failed.
+uint32_t varn_jtag_sysmon_transfer(VARNJtag* jtag, uint32_t device, uint32_t command, bool* ok = nullptr);
 double varn_jtag_sysmon_celsius(uint32_t word);
 double varn_jtag_sysmon_volts(uint32_t word);
 

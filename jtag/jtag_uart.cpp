@@ -48,13 +48,15 @@ bool lostInFlush(VARNJtag* jtag, uint32_t lostBefore) {
   return jtag->coeLink == nullptr && jtag->mpsse->lostRequests != lostBefore;
 }
 
-uint32_t readV1Status(VARNJtag* jtag, uint32_t device) {
+// False when the exchange failed: a zero status would read as "data waiting".
+bool readV1Status(VARNJtag* jtag, uint32_t device, uint32_t* status) {
   uint8_t st[4] = {};
   varn_jtag_comm_load_instruction(jtag, device, JTAG_I_MAP[jtag->deviceType[device]][JTAG_I_USER3]);
   varn_jtag_comm_read_dr(jtag, device, 32, st);
-  varn_jtag_comm_flush(jtag);
-  return static_cast<uint32_t>(st[0]) | (static_cast<uint32_t>(st[1]) << 8) | (static_cast<uint32_t>(st[2]) << 16) |
-         (static_cast<uint32_t>(st[3]) << 24);
+  if (varn_jtag_comm_flush(jtag) != 0) return false;
+  *status = static_cast<uint32_t>(st[0]) | (static_cast<uint32_t>(st[1]) << 8) |
+            (static_cast<uint32_t>(st[2]) << 16) | (static_cast<uint32_t>(st[3]) << 24);
+  return true;
 }
 
 int writeFtdiUart(VARNJtag* jtag, const uint8_t* data, uint32_t length, uint32_t* written) {
@@ -132,7 +134,7 @@ int VARNJtagUartV1WriteBytes(VARNJtag* jtag, uint32_t device, const uint8_t* dat
   // One byte per scan; the design must take a byte per scan (no flow control).
   varn_jtag_comm_load_instruction(jtag, device, JTAG_I_MAP[jtag->deviceType[device]][JTAG_I_USER2]);
   for (uint32_t i = 0; i < length; ++i) varn_jtag_comm_write_dr(jtag, device, 8, data + i, false);
-  varn_jtag_comm_flush(jtag);
+  if (varn_jtag_comm_flush(jtag) != 0) return kFailed;
   if (written) *written = length;
   return 0;
 }
@@ -152,7 +154,8 @@ int VARNJtagUartV1ReadBytes(VARNJtag* jtag, uint32_t device, uint8_t* buffer, ui
   uint32_t got = 0;
   int polls = 0;
   while (got < capacity) {
-    const uint32_t status = readV1Status(jtag, device);
+    uint32_t status = 0;
+    if (!readV1Status(jtag, device, &status)) return giveUpResult(kFailed, got);
     const uint8_t fifo = static_cast<uint8_t>(status >> 16);
     uint32_t take = 0;
     if (!(status & 0x04)) {
@@ -171,7 +174,8 @@ int VARNJtagUartV1ReadBytes(VARNJtag* jtag, uint32_t device, uint8_t* buffer, ui
     }
     varn_jtag_comm_load_instruction(jtag, device, JTAG_I_MAP[jtag->deviceType[device]][JTAG_I_USER1]);
     for (uint32_t i = 0; i < take; ++i) varn_jtag_comm_read_dr(jtag, device, 8, buffer + got + i);
-    varn_jtag_comm_flush(jtag);
+    // Bytes of a failed exchange are not data; those taken before it are.
+    if (varn_jtag_comm_flush(jtag) != 0) return giveUpResult(kFailed, got);
     got += take;
     if (count) *count = got;
   }
@@ -183,15 +187,18 @@ int VARNJtagUartV1ReadByte(VARNJtag* jtag, uint32_t device, uint8_t* byte, int m
   if (rc != 0) return rc;
   int polls = 0;
   for (;;) {
-    const uint32_t status = readV1Status(jtag, device);
+    uint32_t status = 0;
+    if (!readV1Status(jtag, device, &status)) return kFailed;
     if (!(status & 0x04)) break;
     int give = waitOrGiveUp(mode, polls);
     if (give != 0) return give;
     varn_sleep_ms(1);
   }
   varn_jtag_comm_load_instruction(jtag, device, JTAG_I_MAP[jtag->deviceType[device]][JTAG_I_USER1]);
-  varn_jtag_comm_read_dr(jtag, device, 8, byte);
-  varn_jtag_comm_flush(jtag);
+  uint8_t got = 0;
+  varn_jtag_comm_read_dr(jtag, device, 8, &got);
+  if (varn_jtag_comm_flush(jtag) != 0) return kFailed;
+  *byte = got;
   return 0;
 }
 

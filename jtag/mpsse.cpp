@@ -33,8 +33,18 @@ void copyOut(uint8_t* dst, const uint8_t* src, uint32_t n, bool reverse) {
   for (uint32_t i = 0; i < n; ++i) dst[i] = kReverse.v[src[i]];
 }
 
+int transfer(FT_HANDLE handle, MpsseBuffer* b);
+
+// A flush on behalf of a queuing or clocking call: its failure stays noted until the
+// caller's own flush reports it.
+int flushInside(FT_HANDLE handle, MpsseBuffer* b) {
+  if (transfer(handle, b) == 0) return 0;
+  b->failed = 1;
+  return -1;
+}
+
 int autoFlush(FT_HANDLE handle, MpsseBuffer* b) {
-  if (b->cmdLen > MPSSE_AUTOFLUSH_LEVEL || b->rxExpected > MPSSE_AUTOFLUSH_LEVEL) return ftdi_mpsse_flush(handle, b);
+  if (b->cmdLen > MPSSE_AUTOFLUSH_LEVEL || b->rxExpected > MPSSE_AUTOFLUSH_LEVEL) return flushInside(handle, b);
   return 0;
 }
 
@@ -47,15 +57,16 @@ int makeRoom(FT_HANDLE handle, MpsseBuffer* b, int32_t cmdBytes, int32_t rxBytes
                  rxBytes, MPSSE_BUFFER_SIZE);
     return -1;
   }
+  if (b->failed) return -1;  // the failure is reported by the caller's flush
   if (b->cmdLen + cmdBytes > MPSSE_BUFFER_SIZE) {
-    if (ftdi_mpsse_flush(handle, b) != 0) return -1;
+    if (flushInside(handle, b) != 0) return -1;
   }
   if (rxBytes > 0) {
     if (b->rxExpected + rxBytes > MPSSE_BUFFER_SIZE) {
-      if (ftdi_mpsse_flush(handle, b) != 0) return -1;
+      if (flushInside(handle, b) != 0) return -1;
     }
     if (b->reqCount >= MPSSE_REQUEST_SLOTS) {
-      if (ftdi_mpsse_flush(handle, b) != 0) return -1;
+      if (flushInside(handle, b) != 0) return -1;
       if (b->reqCount >= MPSSE_REQUEST_SLOTS) {
         std::fprintf(stderr, "JTAG Read Request Queue still full after flush\n");
         return -1;
@@ -76,6 +87,17 @@ inline void put(MpsseBuffer* b, uint8_t v) { b->cmd[b->cmdLen++] = v; }
 
 int writeAndRead(FT_HANDLE handle, MpsseBuffer* b);
 int deliver(MpsseBuffer* b);
+
+// After a failed transfer the chip may have run any part of the commands: sending them
+// again could repeat a scan, and the requests point into buffers whose owners may have
+// returned by the next flush. Everything queued goes, and so does whatever the chip holds.
+void discard(FT_HANDLE handle, MpsseBuffer* b, bool purgeChip) {
+  b->cmdLen = 0;
+  b->rxExpected = 0;
+  b->reqCount = 0;
+  b->openDataCmd = 0;
+  if (purgeChip) FT_Purge(handle, FT_PURGE_RX | FT_PURGE_TX);
+}
 
 }  // namespace
 
@@ -128,20 +150,31 @@ int ftdi_mpsse_setup_pins(FT_HANDLE handle, MpsseBuffer* buffer, uint16_t usbPid
 }
 
 int ftdi_mpsse_flush(FT_HANDLE handle, MpsseBuffer* b) {
-  if (b->cmdLen <= 0 && b->rxExpected <= 0) return 0;
-
-  // Taken back out when the flush fails, so the kept queue is exactly what was queued.
-  const bool immediate = b->sendImmediate && b->rxExpected > 0 && b->cmdLen < MPSSE_BUFFER_SIZE;
-  if (immediate) b->cmd[b->cmdLen++] = 0x87;
-  const int rc = writeAndRead(handle, b);
-  if (rc != 0) {
-    if (immediate) b->cmdLen--;
-    return rc;
+  if (b->failed) {
+    b->failed = 0;
+    if (b->cmdLen > 0 || b->reqCount > 0)
+      std::fprintf(stderr, "MPSSE: dropped %i command bytes and %i reads queued after a failed transfer\n", b->cmdLen,
+                   b->reqCount);
+    discard(handle, b, false);
+    return -1;
   }
-  return deliver(b);
+  return transfer(handle, b);
 }
 
 namespace {
+
+int transfer(FT_HANDLE handle, MpsseBuffer* b) {
+  if (b->cmdLen <= 0 && b->rxExpected <= 0) return 0;
+  const bool immediate = b->sendImmediate && b->rxExpected > 0 && b->cmdLen < MPSSE_BUFFER_SIZE;
+  if (immediate) b->cmd[b->cmdLen++] = 0x87;
+  if (writeAndRead(handle, b) != 0) {
+    discard(handle, b, true);
+    return -1;
+  }
+  const bool shortRead = b->rxGot < b->rxExpected;
+  deliver(b);
+  return shortRead ? -1 : 0;
+}
 
 int writeAndRead(FT_HANDLE handle, MpsseBuffer* b) {
   if (b->cmdLen > 0) {
@@ -248,15 +281,14 @@ int ftdi_mpsse_clock_tms(FT_HANDLE handle, MpsseBuffer* b, uint8_t tms, uint8_t*
   } else {
     op = static_cast<uint8_t>(0x6A | (readNegEdge ? 0x04 : 0) | (writeNegEdge ? 0x01 : 0));
   }
-  if (makeRoom(handle, b, 3, readDst ? 1 : 0) != 0) return 0;
+  if (makeRoom(handle, b, 3, readDst ? 1 : 0) != 0) return -1;
   put(b, op);
   put(b, static_cast<uint8_t>(count - 1));
   put(b, static_cast<uint8_t>((tms & ((1u << count) - 1)) | (tdiHigh ? 0x80 : 0)));
   b->openDataCmd = 0;
   // The TDO of the last TMS clock lands in bit 7 of the destination.
   if (readDst != nullptr) addRequest(b, readDst, -1);
-  autoFlush(handle, b);
-  return 0;
+  return autoFlush(handle, b);
 }
 
 int ftdi_mpsse_clock_data(FT_HANDLE handle, MpsseBuffer* b, const uint8_t* tdi, uint8_t* tdo, uint64_t bits,
@@ -275,6 +307,7 @@ int ftdi_mpsse_clock_data(FT_HANDLE handle, MpsseBuffer* b, const uint8_t* tdi, 
   if (tdi != nullptr && writeNegEdge) op |= 0x01;
   if (tdo != nullptr && readNegEdge) op |= 0x04;
   const bool writeOnly = tdo == nullptr;
+  if (b->failed) return -1;
 
   uint64_t d = 0;
   while (d < bits) {
@@ -296,15 +329,12 @@ int ftdi_mpsse_clock_data(FT_HANDLE handle, MpsseBuffer* b, const uint8_t* tdi, 
           hdr[1] = static_cast<uint8_t>(len & 0xFF);
           hdr[2] = static_cast<uint8_t>(len >> 8);
           d += 8ull * extra;
-          autoFlush(handle, b);
+          if (autoFlush(handle, b) != 0) return -1;
           continue;
         }
       }
       const int32_t cmdBytes = 3 + (tdi ? static_cast<int32_t>(n) : 0);
-      if (makeRoom(handle, b, cmdBytes, tdo ? static_cast<int32_t>(n) : 0) != 0) {
-        d += 8ull * n;  // the flush said why; this piece is lost
-        continue;
-      }
+      if (makeRoom(handle, b, cmdBytes, tdo ? static_cast<int32_t>(n) : 0) != 0) return -1;
       const int32_t start = b->cmdLen;
       put(b, op);
       put(b, static_cast<uint8_t>((n - 1) & 0xFF));
@@ -316,18 +346,17 @@ int ftdi_mpsse_clock_data(FT_HANDLE handle, MpsseBuffer* b, const uint8_t* tdi, 
       b->openDataCmd = writeOnly ? start + 1 : 0;
       if (tdo != nullptr) addRequest(b, tdo + d / 8, reverse ? -static_cast<int32_t>(8 * n) : static_cast<int32_t>(8 * n));
       d += 8ull * n;
-      autoFlush(handle, b);
+      if (autoFlush(handle, b) != 0) return -1;
     } else {
       // Bit mode for the tail: opcode, r - 1, one TDI byte; a read of r bits.
       const int32_t cmdBytes = 2 + (tdi ? 1 : 0);
-      if (makeRoom(handle, b, cmdBytes, tdo ? 1 : 0) != 0) break;
+      if (makeRoom(handle, b, cmdBytes, tdo ? 1 : 0) != 0) return -1;
       put(b, static_cast<uint8_t>(op | 0x02));
       put(b, static_cast<uint8_t>(r - 1));
       if (tdi != nullptr) put(b, reverse ? kReverse.v[tdi[d / 8]] : tdi[d / 8]);
       b->openDataCmd = 0;
       if (tdo != nullptr) addRequest(b, tdo + d / 8, reverse ? -static_cast<int32_t>(r) : static_cast<int32_t>(r));
-      autoFlush(handle, b);
-      break;
+      return autoFlush(handle, b);
     }
   }
   return 0;
@@ -336,24 +365,21 @@ int ftdi_mpsse_clock_data(FT_HANDLE handle, MpsseBuffer* b, const uint8_t* tdi, 
 int ftdi_mpsse_clock_cycles(FT_HANDLE handle, MpsseBuffer* b, uint64_t cycles) {
   while (cycles > 0) {
     if (cycles <= 8) {
-      if (makeRoom(handle, b, 2, 0) == 0) {
-        put(b, 0x8E);
-        put(b, static_cast<uint8_t>(cycles - 1));
-        b->openDataCmd = 0;
-        autoFlush(handle, b);
-      }
-      break;
+      if (makeRoom(handle, b, 2, 0) != 0) return -1;
+      put(b, 0x8E);
+      put(b, static_cast<uint8_t>(cycles - 1));
+      b->openDataCmd = 0;
+      return autoFlush(handle, b);
     }
     uint64_t c = cycles & ~7ull;
     if (c > MPSSE_MAX_IDLE_CLOCKS) c = MPSSE_MAX_IDLE_CLOCKS;
-    if (makeRoom(handle, b, 3, 0) == 0) {
-      const uint32_t len = static_cast<uint32_t>(c / 8 - 1);
-      put(b, 0x8F);
-      put(b, static_cast<uint8_t>(len & 0xFF));
-      put(b, static_cast<uint8_t>(len >> 8));
-      b->openDataCmd = 0;
-      autoFlush(handle, b);
-    }
+    if (makeRoom(handle, b, 3, 0) != 0) return -1;
+    const uint32_t len = static_cast<uint32_t>(c / 8 - 1);
+    put(b, 0x8F);
+    put(b, static_cast<uint8_t>(len & 0xFF));
+    put(b, static_cast<uint8_t>(len >> 8));
+    b->openDataCmd = 0;
+    if (autoFlush(handle, b) != 0) return -1;
     cycles -= c;
   }
   return 0;

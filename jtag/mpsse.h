@@ -40,6 +40,10 @@ struct MpsseBuffer {
   // chip returns them at once instead of when its latency timer expires. Off by default.
   uint8_t sendImmediate;
   int32_t rxGot;  // reply bytes the last flush received
+  // Set when a flush that ran inside a queuing or clocking call failed, so that its
+  // caller, which may not see that call's result, learns it from its own flush. While
+  // set, nothing more is queued; the next ftdi_mpsse_flush returns -1 and clears it.
+  uint8_t failed;
 };
 
 // A zeroed buffer on the heap (nullptr when memory runs out); free with mpsse_buffer_free.
@@ -56,6 +60,10 @@ int ftdi_mpsse_setup_loopback_off(FT_HANDLE handle, MpsseBuffer* buffer);
 // Pin directions and levels for the chip's USB product ID; another ID emits nothing.
 int ftdi_mpsse_setup_pins(FT_HANDLE handle, MpsseBuffer* buffer, uint16_t usbPid);
 
+// -1 when the transfer failed, the chip returned fewer reply bytes than requested, or
+// an earlier flush inside a queuing or clocking call failed. A failed transfer discards
+// everything queued (the chip may have run any part of it, and the requests' buffers
+// may belong to callers that have returned) and purges the chip's buffers.
 int ftdi_mpsse_flush(FT_HANDLE handle, MpsseBuffer* buffer);
 int ftdi_mpsse_queue(FT_HANDLE handle, MpsseBuffer* buffer, const uint8_t* bytes, int32_t count, uint8_t* readDst,
                      int32_t readBits, bool reverse);

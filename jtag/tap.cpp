@@ -19,7 +19,10 @@ int varn_jtag_comm_reset_tap(VARNJtag* jtag) { return varn_jtag_comm_move_to_sta
 
 int varn_jtag_comm_flush(VARNJtag* jtag) {
   if (jtag->coeLink != nullptr) return 0;
-  return ftdi_mpsse_flush(jtag->ftHandle, jtag->mpsse);
+  if (ftdi_mpsse_flush(jtag->ftHandle, jtag->mpsse) == 0) return 0;
+  // Part of the commands may have run: the next move starts from a reset.
+  jtag->tapState = JTAG_STATE_COUNT;
+  return -1;
 }
 
 int varn_jtag_comm_reg_shift(VARNJtag* jtag, const uint8_t* tdi, uint8_t* tdo, uint64_t bits, uint32_t shiftState,

@@ -34,7 +34,7 @@ int VARNJtagGetDeviceInfo(VARNJtag* jtag, uint32_t device, uint32_t* idcode, cha
 
 // --- device services --------------------------------------------------------------
 // 0 ok; 2 device row unknown; 3 not for this vendor; 4 bad index or argument;
-// or the non-zero result of IntelSDMCommand.
+// 5 the JTAG exchange failed; or the non-zero result of IntelSDMCommand.
 int VARNJtagGetDNA(VARNJtag* jtag, uint32_t device, uint8_t dna[12]);
 int VARNJtagGetUserFuse(VARNJtag* jtag, uint32_t device, uint32_t* fuse);
 int VARNJtagGetUser128Fuse(VARNJtag* jtag, uint32_t device, uint8_t fuse[16]);

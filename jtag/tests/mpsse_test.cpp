@@ -199,12 +199,6 @@ TEST_F(Mpsse, SendImmediateEndsFlushesThatExpectReplies) {
   ftdi_mpsse_clock_data(h, buf, tdi, nullptr, 8, false, true, true);
   ftdi_mpsse_flush(h, buf);  // nothing to read: no 0x87
   ftdi_mpsse_clock_data(h, buf, nullptr, dst, 8, false, true, true);
-  ftcap::state().writeStatus = FT_IO_ERROR;
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(ftdi_mpsse_flush(h, buf), -1);
-  testing::internal::GetCapturedStderr();
-  EXPECT_EQ(queued(), (Bytes{0x2C, 0x00, 0x00}));  // the queue kept as it was
-  ftcap::state().writeStatus = FT_OK;
   EXPECT_EQ(ftdi_mpsse_flush(h, buf), 0);
   ASSERT_EQ(ftcap::state().writes.size(), 2u);
   EXPECT_EQ(ftcap::state().writes[0], (Bytes{0x19, 0x00, 0x00, 0x55}));
@@ -216,33 +210,31 @@ TEST_F(Mpsse, EmptyFlushTouchesNoDriver) {
   EXPECT_TRUE(ftcap::state().calls.empty());
 }
 
-TEST_F(Mpsse, DriverFailuresKeepTheQueue) {
-  uint8_t dst[4] = {};
+// After a failed transfer nothing queued survives: the chip may have run part of it,
+// and the read destinations may belong to callers that have returned.
+TEST_F(Mpsse, DriverFailuresDiscardTheQueueAndPurgeTheChip) {
+  uint8_t dst[4] = {0x11, 0x11, 0x11, 0x11};
   uint8_t tdi[4] = {1, 2, 3, 4};
-  ftdi_mpsse_clock_data(h, buf, tdi, dst, 32, false, true, true);
-  const Bytes before = queued();
-  ftcap::state().writeStatus = FT_IO_ERROR;
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(ftdi_mpsse_flush(h, buf), -1);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error Writing FTD2XX: 4\n");
-  EXPECT_EQ(queued(), before);
-  EXPECT_EQ(buf->rxExpected, 4);
-  EXPECT_EQ(buf->reqCount, 1);
-
-  ftcap::state().writeStatus = FT_OK;
-  ftcap::state().readStatus = FT_IO_ERROR;
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(ftdi_mpsse_flush(h, buf), -1);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error Reading FTD2XX\n");
-  EXPECT_EQ(queued(), before);
-
-  // The next flush writes the whole buffer again from its first byte.
+  for (FT_STATUS* which : {&ftcap::state().writeStatus, &ftcap::state().readStatus}) {
+    ftcap::reset();
+    ftdi_mpsse_clock_data(h, buf, tdi, dst, 32, false, true, true);
+    *which = FT_IO_ERROR;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(ftdi_mpsse_flush(h, buf), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              which == &ftcap::state().writeStatus ? "Error Writing FTD2XX: 4\n" : "Error Reading FTD2XX\n");
+    EXPECT_EQ(buf->cmdLen, 0);
+    EXPECT_EQ(buf->rxExpected, 0);
+    EXPECT_EQ(buf->reqCount, 0);
+    EXPECT_EQ(ftcap::state().calls.back(), "FT_Purge 3");
+    *which = FT_OK;
+  }
+  // The next flush has nothing to send and delivers nothing into the old destination.
   ftcap::reset();
   ftcap::state().replies = {9, 8, 7, 6};
   EXPECT_EQ(ftdi_mpsse_flush(h, buf), 0);
-  EXPECT_EQ(ftcap::state().written, before);
-  EXPECT_EQ(dst[0], 9);
-  EXPECT_EQ(dst[3], 6);
+  EXPECT_TRUE(ftcap::state().calls.empty());
+  EXPECT_EQ(dst[0], 0x11);
 }
 
 TEST_F(Mpsse, PartialWritesAndReadsAreCompleted) {
@@ -264,10 +256,10 @@ TEST_F(Mpsse, PartialWritesAndReadsAreCompleted) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(ftdi_mpsse_flush(h, buf), -1);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error Writing FTD2XX: wrote 16 of 100 bytes\n");
-  EXPECT_EQ(buf->cmdLen, 100);
+  EXPECT_EQ(buf->cmdLen, 0);
 }
 
-TEST_F(Mpsse, ShortReadLeavesUncoveredRequestsUntouched) {
+TEST_F(Mpsse, ShortReadDeliversCoveredRequestsAndFails) {
   uint8_t a[2] = {}, b[1] = {0x55}, c[1] = {0x66};
   ftdi_mpsse_clock_data(h, buf, nullptr, a, 16, false, true, true);
   ftdi_mpsse_clock_data(h, buf, nullptr, b, 8, false, true, true);
@@ -277,7 +269,7 @@ TEST_F(Mpsse, ShortReadLeavesUncoveredRequestsUntouched) {
   ftcap::state().padReads = false;
   ftcap::state().replies = {0xAB, 0xCD};  // only the first request's bytes arrive
   testing::internal::CaptureStderr();
-  EXPECT_EQ(ftdi_mpsse_flush(h, buf), 0);
+  EXPECT_EQ(ftdi_mpsse_flush(h, buf), -1);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "JTAG Read did not satisfy all requests!\n");
   EXPECT_EQ(a[0], 0xAB);
   EXPECT_EQ(a[1], 0xCD);
@@ -289,24 +281,32 @@ TEST_F(Mpsse, ShortReadLeavesUncoveredRequestsUntouched) {
   EXPECT_EQ(buf->reqCount, 0);
 }
 
-TEST_F(Mpsse, ClockingDropsAPieceWhoseRoomCannotBeMade) {
+// A flush inside a clocking call that fails makes that call and every later one fail,
+// queues nothing more, and reaches the caller through its own flush.
+TEST_F(Mpsse, AFailedFlushInsideAClockingCallIsReportedByTheNextFlush) {
   std::vector<uint8_t> tdi(30000, 0x42);
+  uint8_t late[2] = {};
   ftcap::state().writeStatus = FT_IO_ERROR;
   testing::internal::CaptureStderr();
-  ftdi_mpsse_queue(h, buf, tdi.data(), 30000, nullptr, 0, false);
+  EXPECT_EQ(ftdi_mpsse_queue(h, buf, tdi.data(), 30000, nullptr, 0, false), 0);
   EXPECT_EQ(ftdi_mpsse_queue(h, buf, tdi.data(), 30000, nullptr, 0, false), -1);  // its auto-flush failed
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error Writing FTD2XX: 4\n");
-  EXPECT_EQ(buf->cmdLen, 60000);
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(ftdi_mpsse_clock_data(h, buf, tdi.data(), nullptr, 9000 * 8, false, true, true), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error Writing FTD2XX: 4\n");
-  EXPECT_EQ(buf->cmdLen, 60000);
-  // The driver recovers: the kept commands go out whole, later clocking works again.
+  EXPECT_EQ(buf->cmdLen, 0);
   ftcap::state().writeStatus = FT_OK;
-  EXPECT_EQ(ftdi_mpsse_clock_data(h, buf, tdi.data(), nullptr, 9000 * 8, false, true, true), 0);
-  EXPECT_EQ(ftcap::state().writes.size(), 1u);
-  EXPECT_EQ(ftcap::state().writes[0].size(), 60000u);
-  EXPECT_EQ(buf->cmdLen, 9003);
+  EXPECT_EQ(ftdi_mpsse_clock_data(h, buf, tdi.data(), nullptr, 9000 * 8, false, true, true), -1);
+  EXPECT_EQ(ftdi_mpsse_clock_data(h, buf, nullptr, late, 16, false, true, true), -1);
+  EXPECT_EQ(ftdi_mpsse_clock_tms(h, buf, 1, nullptr, 1, false, false, true), -1);
+  EXPECT_EQ(ftdi_mpsse_clock_cycles(h, buf, 100), -1);
+  EXPECT_EQ(buf->cmdLen, 0);
+  EXPECT_EQ(buf->reqCount, 0);
+  EXPECT_EQ(ftdi_mpsse_flush(h, buf), -1);
+  EXPECT_TRUE(ftcap::state().written.empty());
+  // Reported once: the transport works again.
+  EXPECT_EQ(ftdi_mpsse_clock_data(h, buf, nullptr, late, 16, false, true, true), 0);
+  ftcap::state().replies = {0x12, 0x34};
+  EXPECT_EQ(ftdi_mpsse_flush(h, buf), 0);
+  EXPECT_EQ(late[0], 0x12);
+  EXPECT_EQ(late[1], 0x34);
 }
 
 TEST_F(Mpsse, QueueRefusesOversizedPieces) {
@@ -321,7 +321,7 @@ TEST_F(Mpsse, QueueRefusesOversizedPieces) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(ftdi_mpsse_queue(h, buf, big.data(), 40000, nullptr, 0, false), -1);
   testing::internal::GetCapturedStderr();
-  EXPECT_EQ(buf->cmdLen, 30000);
+  EXPECT_EQ(buf->cmdLen, 0);
 }
 
 }  // namespace

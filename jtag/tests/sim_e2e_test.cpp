@@ -272,35 +272,45 @@ TEST_F(Sim, DriverFailuresInAFlush) {
   varn_jtag_comm_reset_tap(j);
   varn_jtag_comm_load_instruction(j, 0, JTAG_I_MAP[JTAG_DEV_VU35P][JTAG_I_DNA]);
   varn_jtag_comm_read_dr(j, 0, 96, dna);
-  const int32_t queued = j->mpsse->cmdLen;
   ASSERT_EQ(varnsim_inject_fault("ONE", "write_failure", 1), 0);
   testing::internal::CaptureStderr();
   EXPECT_EQ(varn_jtag_comm_flush(j), -1);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error Writing FTD2XX: 4\n");
-  EXPECT_EQ(j->mpsse->cmdLen, queued);
-  EXPECT_EQ(varn_jtag_comm_flush(j), 0);  // the kept commands go out whole
-  EXPECT_EQ(dna[0], 0x35);
+  // Nothing of the failed exchange is kept or delivered later.
+  EXPECT_EQ(j->mpsse->reqCount, 0);
+  EXPECT_EQ(varn_jtag_comm_flush(j), 0);
+  for (uint8_t b : dna) EXPECT_EQ(b, 0);
 
   // A read that comes back short once is completed by the next call.
   ASSERT_EQ(varnsim_inject_fault("ONE", "short_read", 1), 0);
   uint8_t again[12] = {};
   ASSERT_EQ(VARNJtagGetDNA(j, 0, again), 0);
   EXPECT_EQ(again[0], 0x41);
-  // Replies that do not arrive at all: the requests are left alone, and the late bytes
-  // do not leak into the next exchange.
+  EXPECT_EQ(again[11], 0x35);
+  // Replies that do not arrive at all fail the read, and the late bytes do not leak
+  // into the next exchange.
   ASSERT_EQ(varnsim_inject_fault("ONE", "read_timeout", 16), 0);
   uint8_t lost[12] = {};
   testing::internal::CaptureStderr();
-  ASSERT_EQ(VARNJtagGetDNA(j, 0, lost), 0);
+  EXPECT_EQ(VARNJtagGetDNA(j, 0, lost), 5);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "JTAG Read did not satisfy all requests!\n");
   for (uint8_t b : lost) EXPECT_EQ(b, 0);
   uint32_t fuse = 0;
   ASSERT_EQ(VARNJtagGetUserFuse(j, 0, &fuse), 0);
   EXPECT_EQ(fuse, 0xDEADBEEFu);
+  ASSERT_EQ(varnsim_inject_fault("ONE", "write_failure", 1), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(VARNJtagGetUserFuse(j, 0, &fuse), 5);
+  double celsius = 0;
+  ASSERT_EQ(varnsim_inject_fault("ONE", "write_failure", 1), 0);
+  EXPECT_EQ(VARNJtagGetSLRTemp(j, 0, 0, &celsius), 5);
+  testing::internal::GetCapturedStderr();
   uint8_t after[12] = {};
   ASSERT_EQ(VARNJtagGetDNA(j, 0, after), 0);
   EXPECT_EQ(after[0], 0x41);
   EXPECT_EQ(after[11], 0x35);
+  ASSERT_EQ(VARNJtagGetSLRTemp(j, 0, 0, &celsius), 0);
+  EXPECT_GT(celsius, 0);
 }
 
 const char* kUarts = R"(
@@ -374,6 +384,56 @@ TEST_F(Sim, JtagUartV1Echo) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), n), msg);
   EXPECT_NE(out.find("FPGA side FIFO has"), std::string::npos);
   EXPECT_EQ(VARNJtagUartV1ReadBytes(j, 0, buf, 4, &n, 2), 6);
+}
+
+// A failing exchange in the middle of serial traffic: the call says so, no zeros are
+// handed out as data, and the echo goes on with nothing lost after it.
+TEST_F(Sim, JtagUartExchangesThatFailDeliverNoBytes) {
+  load(kUarts);
+  for (const char* serial : {"V2", "V1"}) {
+    SCOPED_TRACE(serial);
+    if (j) VARNJtagDestroy(j);
+    j = nullptr;
+    ASSERT_EQ(create(serial), 0);
+    const uint32_t dev = j->deviceCount - 1;
+    const bool v2 = std::strcmp(serial, "V2") == 0;
+    auto read = [&](uint8_t* buf, uint32_t cap, uint32_t* n) {
+      return v2 ? VARNJtagUartV2ReadBytes(j, dev, buf, cap, n, 2) : VARNJtagUartV1ReadBytes(j, dev, buf, cap, n, 2);
+    };
+    const std::string msg = "first";
+    uint32_t n = 0;
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(varnsim_inject_fault(serial, "write_failure", 1), 0);
+    EXPECT_EQ(VARNJtagUartV1WriteBytes(j, dev, reinterpret_cast<const uint8_t*>(msg.data()), 5, &n), 5);
+    EXPECT_EQ(n, 0u);
+    ASSERT_EQ(VARNJtagUartV1WriteBytes(j, dev, reinterpret_cast<const uint8_t*>(msg.data()), 5, &n), 0);
+    uint8_t buf[64];
+    for (const char* fault : {"write_failure", "read_timeout"}) {
+      ASSERT_EQ(varnsim_inject_fault(serial, fault, std::strcmp(fault, "read_timeout") ? 1 : 16), 0);
+      std::memset(buf, 0xEE, sizeof buf);
+      EXPECT_EQ(read(buf, sizeof buf, &n), 5) << fault;
+      EXPECT_EQ(n, 0u);
+    }
+    testing::internal::GetCapturedStderr();
+    // What the failed reads did not take is still in the design's FIFO, or was taken
+    // by the scans that failed; never anything else.
+    testing::internal::CaptureStdout();
+    std::string got;
+    for (int i = 0; i < 200 && got.size() < msg.size(); ++i) {
+      if (read(buf, sizeof buf, &n) == 0) got.append(reinterpret_cast<char*>(buf), n);
+    }
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(msg.substr(msg.size() - got.size()), got);
+    const std::string second = "second";
+    ASSERT_EQ(VARNJtagUartV1WriteBytes(j, dev, reinterpret_cast<const uint8_t*>(second.data()), 6, &n), 0);
+    got.clear();
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 200 && got.size() < second.size(); ++i) {
+      if (read(buf, sizeof buf, &n) == 0) got.append(reinterpret_cast<char*>(buf), n);
+    }
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(got, second);
+  }
 }
 
 TEST_F(Sim, CompanionUartRoute) {

@@ -90,7 +90,8 @@ void BoardController::handle(uint16_t tag, uint16_t command, uint16_t flags, con
   (void)flags;
   ++requests_[command];
   switch (command) {
-    case 0x0010:  // hello and keepalive: nothing to answer
+    case 0x0010:
+      if (tag == 3 ? cfg_.answerKeepalive : cfg_.answerHello) answer(out, tag);
       return;
     case 0x0300:
       status(tag, out);

@@ -45,6 +45,13 @@ struct ControllerConfig {
   // Reported instead of the chain's own IDCODEs when not empty (a controller whose
   // firmware knows more devices than the host can take).
   std::vector<uint32_t> idcodeOverride;
+  // The greeting 0x0010: tag 3 is the host's keepalive, any other tag its hello after
+  // connecting. Controllers answer the keepalive with an empty answer; some answer the
+  // hello the same way, and the server can hold that answer back (helloAnswerDelayMs),
+  // with every later answer queued behind it.
+  bool answerKeepalive = true;
+  bool answerHello = false;
+  uint32_t helloAnswerDelayMs = 0;
 };
 
 struct SlotUartState {

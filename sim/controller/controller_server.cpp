@@ -126,14 +126,17 @@ void ControllerServer::restart(uint32_t downMs, bool resetState) {
   });
 }
 
-void ControllerServer::queueAnswer(std::vector<uint8_t> bytes) {
+void ControllerServer::queueAnswer(std::vector<uint8_t> bytes, uint32_t delayMs) {
   if (bytes.empty() || mute_) return;
   if (wrongTags_ > 0 && bytes.size() >= 8) {
     --wrongTags_;
     bytes[2] = static_cast<uint8_t>(bytes[2] + 0x40);  // a tag nobody waits for
   }
-  if (delayMs_ > 0) {
-    delayed_.push_back({varn_monotonic_ns() + uint64_t(delayMs_) * 1000000ull, std::move(bytes)});
+  uint64_t due = delayMs > 0 ? varn_monotonic_ns() + uint64_t(delayMs) * 1000000ull : 0;
+  // Answers leave in request order: nothing overtakes one that is held back.
+  if (!delayed_.empty() && due < delayed_.back().dueNs) due = delayed_.back().dueNs;
+  if (due > 0) {
+    delayed_.push_back({due, std::move(bytes)});
     return;
   }
   tx_.insert(tx_.end(), bytes.begin(), bytes.end());
@@ -153,7 +156,8 @@ void ControllerServer::handlePacket(const uint8_t* pkt, size_t len) {
     std::lock_guard<std::mutex> hold(boardLock_);
     controller_->handle(tag, command, flags, pkt + 8, len - 8, &out);
   }
-  queueAnswer(std::move(out));
+  const bool hello = command == 0x0010 && tag != 3;
+  queueAnswer(std::move(out), hello && cfg_.helloAnswerDelayMs > delayMs_ ? cfg_.helloAnswerDelayMs : delayMs_);
 }
 
 void ControllerServer::onReadable() {

@@ -62,7 +62,7 @@ class ControllerServer {
   void closeClient();
   void onReadable();
   void handlePacket(const uint8_t* pkt, size_t len);
-  void queueAnswer(std::vector<uint8_t> bytes);
+  void queueAnswer(std::vector<uint8_t> bytes, uint32_t delayMs);
   void flushTx();
 
   std::string address_;

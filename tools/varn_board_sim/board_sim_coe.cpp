@@ -87,7 +87,11 @@ const char* coeArgsUsage() {
          "                       ...) and design options (app=echo|console|axi, ...); the FPGA starts\n"
          "                       configured unless preconfigured=no\n"
          "  --coe-port N         the board's port (default 21363)\n"
-         "  --coe-idcodes LIST   the controller reports these IDCODEs (comma-separated) instead of its chain's\n";
+         "  --coe-idcodes LIST   the controller reports these IDCODEs (comma-separated) instead of its chain's\n"
+         "  --coe-hello MODE     silent (default): the hello after connecting gets no answer; answer: it is\n"
+         "                       answered like the keepalive; answer:MS: that answer comes MS ms late, and\n"
+         "                       every later answer behind it\n"
+         "  --coe-keepalive MODE answer (default) or silent\n";
 }
 
 int parseCoeArg(int argc, char** argv, int i, CoeSimArgs* args, std::string* error) {
@@ -106,7 +110,8 @@ int parseCoeArg(int argc, char** argv, int i, CoeSimArgs* args, std::string* err
     }
     return 1;
   }
-  bool ours = !std::strcmp(a, "--coe-fpga") || !std::strcmp(a, "--coe-port") || !std::strcmp(a, "--coe-idcodes");
+  bool ours = !std::strcmp(a, "--coe-fpga") || !std::strcmp(a, "--coe-port") || !std::strcmp(a, "--coe-idcodes") ||
+              !std::strcmp(a, "--coe-hello") || !std::strcmp(a, "--coe-keepalive");
   if (!ours) return 0;
   if (args->boards.empty()) return *error = std::string(a) + " comes after a --coe-board", -1;
   CoeBoardSpec& b = args->boards.back();
@@ -121,6 +126,22 @@ int parseCoeArg(int argc, char** argv, int i, CoeSimArgs* args, std::string* err
     return 2;
   }
   uint64_t n = 0;
+  if (!std::strcmp(a, "--coe-hello")) {
+    std::string mode = v;
+    b.answerHello = mode.rfind("answer", 0) == 0;
+    b.helloDelayMs = 0;
+    if (mode == "silent" || mode == "answer") return 2;
+    if (mode.rfind("answer:", 0) == 0 && parseUnsigned(mode.substr(7), 60000, &n)) {
+      b.helloDelayMs = uint32_t(n);
+      return 2;
+    }
+    return need("silent, answer or answer:MS (MS up to 60000)");
+  }
+  if (!std::strcmp(a, "--coe-keepalive")) {
+    if (std::strcmp(v, "answer") && std::strcmp(v, "silent")) return need("answer or silent");
+    b.answerKeepalive = !std::strcmp(v, "answer");
+    return 2;
+  }
   if (!std::strcmp(a, "--coe-port")) {
     if (!parseUnsigned(v, 65535, &n)) return need("a port number 0..65535");
     b.port = uint16_t(n);
@@ -142,6 +163,9 @@ std::unique_ptr<CoeBoard> CoeBoard::start(const CoeBoardSpec& desc, const std::s
   std::unique_ptr<CoeBoard> b(new CoeBoard());
   ControllerConfig cfg;
   cfg.idcodeOverride = desc.idcodeOverride;
+  cfg.answerHello = desc.answerHello;
+  cfg.helloAnswerDelayMs = desc.helloDelayMs;
+  cfg.answerKeepalive = desc.answerKeepalive;
   DesignFactory factory = [](const DesignOptions& o, std::string* e) -> std::unique_ptr<FpgaDesign> {
     return makeDesignChecked(o, e);
   };

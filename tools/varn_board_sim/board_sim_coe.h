@@ -27,6 +27,9 @@ struct CoeBoardSpec {
   uint16_t port = 21363;
   std::vector<CoeFpgaSpec> fpgas;
   std::vector<uint32_t> idcodeOverride;
+  bool answerHello = false;
+  uint32_t helloDelayMs = 0;
+  bool answerKeepalive = true;
 };
 
 struct CoeSimArgs {
