@@ -209,6 +209,49 @@ TEST_F(CoEBoard, DropMidRequestFailsAtOnceAndTheLinkComesBackByItself) {
   EXPECT_EQ(VARNJtagGetVRMVoltage(jtag, 0, 0, &v), 0);
 }
 
+// Whether the controller answers the hello, and however late that answer comes, it
+// never completes a set-up request: every start-up finds both FPGAs.
+TEST_F(CoEBoard, TheHellosAnswerNeverTakesTheFirstRequestsPlace) {
+  addFpga(kVu35p, 12, 0);
+  addFpga(kVu9p, 18, 1);
+  struct Case {
+    bool hello, keepalive;
+    uint32_t delayMs;
+    int starts;
+  };
+  const Case cases[] = {{false, true, 0, 6},  {true, true, 0, 6},   {true, true, 5, 6},  {true, true, 15, 6},
+                        {true, true, 40, 6},  {true, false, 15, 4}, {false, false, 0, 2}};
+  const char* address = "127.0.0.79";
+  for (const Case& c : cases) {
+    cfg.answerHello = c.hello;
+    cfg.answerKeepalive = c.keepalive;
+    cfg.helloAnswerDelayMs = c.delayMs;
+    server = std::make_unique<ControllerServer>(address, VN_COE_PORT, chain, cfg);
+    std::string error;
+    ASSERT_TRUE(server->start(&error)) << error;
+    for (int i = 0; i < c.starts; ++i) {
+      SCOPED_TRACE(testing::Message() << "hello " << c.hello << " keepalive " << c.keepalive << " delay "
+                                      << c.delayMs << " start " << i);
+      size_t from = LogCapture::get().mark();
+      ASSERT_EQ(VARNJtagCreateCoE(address, 13500000, &jtag), 0);
+      EXPECT_EQ(jtag->deviceCount, 2u);
+      EXPECT_EQ(jtag->idcodes[1], kVu9p);
+      _VNCoELink* link = jtag->coeLink;
+      VARNJtagDestroy(jtag);
+      VNCoELinkDestroy(link);
+      jtag = nullptr;
+      const std::string log = LogCapture::get().since(from);
+      EXPECT_EQ(log.find("Orphaned Transaction"), std::string::npos) << log;
+      EXPECT_EQ(log.find("not answered within"), std::string::npos) << log;
+      EXPECT_EQ(log.find("answered neither the hello nor the keepalive") != std::string::npos,
+                !c.hello && !c.keepalive)
+          << log;
+    }
+    server->stop();
+    server.reset();
+  }
+}
+
 TEST_F(CoEBoard, SilentControllerCostsOneBoundedWait) {
   addFpga(kVu35p, 12, 0);
   open("127.0.0.77");
