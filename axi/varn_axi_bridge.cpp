@@ -18,6 +18,16 @@ namespace {
 constexpr size_t kBuf = 8192;
 constexpr uint8_t kFree = 0xFF;    // origin client: number not in use
 constexpr uint8_t kOrphan = 0xFE;  // in use, but its client has gone: the answer is dropped
+constexpr uint8_t kProbe = 0xFC;   // the number reserved for the bridge's own test requests
+// A number whose answer is overdue is not used again until its answer has come (and
+// gone to the client that asked) or can no longer come. The FPGA answers requests in
+// the order it takes them, so an answer proves that every request sent before it was
+// answered or lost. When every number is taken, a test request under this reserved
+// number finds that out.
+constexpr uint8_t kProbeSeq = 0xFF;
+constexpr int kNumbers = 255;          // numbers clients' requests can take
+constexpr int kProbeEveryMs = 1000;    // while unanswered
+constexpr int kProbeRecords = 16;
 
 uint64_t nowMs() { return varn_monotonic_ns() / 1000000u; }
 
@@ -55,6 +65,7 @@ class Worker {
   explicit Worker(VARNAXIBridge* b) : b_(b) {
     VARNAXIAssemblerReset(&upWindow_);
     std::memset(originClient_, kFree, sizeof(originClient_));
+    originClient_[kProbeSeq] = kProbe;
     for (auto& c : c_) VARNAXIAssemblerReset(&c.window);
   }
   void run();
@@ -65,7 +76,15 @@ class Worker {
       if (varn_socket_valid(c.sock) && c.bulkRemainder && !c.bulkDiscard) return true;
     return false;
   }
-  int freeNumbers() const { return 256 - inUse_; }
+  int freeNumbers() const { return kNumbers - inUse_; }
+  void freeNumber(uint8_t s) {
+    if (originLate_[s]) --late_;
+    originLate_[s] = false;
+    originClient_[s] = kFree;
+    --inUse_;
+  }
+  void releaseLateBefore(uint64_t order);
+  void probe();
   void publish() {
     int n = 0;
     for (const auto& c : c_) n += varn_socket_valid(c.sock) ? 1 : 0;
@@ -79,7 +98,7 @@ class Worker {
   void queueToClient(int i, const uint8_t* packet);
   void flushClients();
   void serveUpstream();
-  void serveClient(int i);
+  void serveClient(int i, int numbers);
   bool sendUpstream(const uint8_t* data, size_t len);
   bool flushUpstream();
   void forward(int i, uint8_t* packet);
@@ -95,7 +114,22 @@ class Worker {
   uint8_t originClient_[256];
   uint8_t originCmd_[256] = {};  // command low nibble the answer must carry
   uint64_t originMs_[256] = {};
-  int inUse_ = 0;
+  uint64_t originOrder_[256] = {};  // when it went upstream, counted in requests
+  uint64_t originAddr_[256] = {};
+  bool originBulk_[256] = {};
+  bool originLate_[256] = {};  // overdue: kept out of use until answered or passed
+  int inUse_ = 0;                   // numbers of kNumbers taken (overdue ones included)
+  int late_ = 0;
+  uint64_t sent_ = 0;               // requests sent upstream so far
+  // Whether the FPGA repeats a request's address in the answer, learnt per command from
+  // its answers; once known, an answer with another address is not this request's.
+  bool echoesAddress_[16] = {};
+  // Send order of the test requests not yet answered, oldest first (a ring).
+  uint64_t probes_[kProbeRecords] = {};
+  int probeHead_ = 0, probeCount_ = 0;
+  uint64_t lastProbeMs_ = 0;
+  uint32_t lateAnswers_ = 0;
+  int first_ = 0;  // the client served first in the next pass
   uint8_t rx_[kBuf];
   // A receive of kBuf bytes can complete one packet begun in the previous receive.
   uint8_t up_[kBuf + VARN_AXI_PACKET_SIZE];
@@ -239,15 +273,35 @@ void Worker::serveUpstream() {
     uint8_t s = pkt[1];
     uint8_t owner = originClient_[s];
     if (owner == kFree) continue;
+    const uint8_t cmd = pkt[0] & 0x0F;
+    if (owner == kProbe) {
+      if (cmd != VARN_AXI_CMD_TEST || probeCount_ == 0) continue;
+      // Which of the test requests this answers is unknown; the oldest is the safe guess.
+      uint64_t order = probes_[probeHead_];
+      probeHead_ = (probeHead_ + 1) % kProbeRecords;
+      --probeCount_;
+      releaseLateBefore(order);
+      continue;
+    }
     // An answer that does not fit the request sent under this number is not its answer
     // (a stray or a late one): dropping it keeps the number for the real answer.
-    if ((pkt[0] & 0x0F) != originCmd_[s]) continue;
-    originClient_[s] = kFree;
-    --inUse_;
+    if (cmd != originCmd_[s]) continue;
+    const uint64_t addr = VARNAXIPacketAddress(pkt);
+    if (cmd == VARN_AXI_CMD_READ || (cmd == VARN_AXI_CMD_WRITE && !originBulk_[s])) {
+      if (addr == originAddr_[s] && addr != 0) echoesAddress_[cmd] = true;
+      if (echoesAddress_[cmd] && addr != originAddr_[s]) continue;
+    }
+    releaseLateBefore(originOrder_[s]);
+    if (originLate_[s]) ++lateAnswers_;
+    freeNumber(s);
     if (owner >= VARN_AXI_BRIDGE_MAX_CLIENTS || !varn_socket_valid(c_[owner].sock)) continue;
     pkt[1] = originSeq_[s];
     VARNAXIPacketSeal(pkt);
     queueToClient(owner, pkt);
+  }
+  if (lateAnswers_) {
+    VARNLog("%u overdue upstream requests were answered after all\n", lateAnswers_);
+    lateAnswers_ = 0;
   }
   // Counts first, so that a client that has its answer also sees them up to date.
   publish();
@@ -298,7 +352,10 @@ void Worker::forward(int i, uint8_t* pkt) {
   originSeq_[s] = pkt[1];
   originClient_[s] = uint8_t(i);
   originCmd_[s] = pkt[0] == VARN_AXI_CMD_BULK ? VARN_AXI_CMD_WRITE : pkt[0];
+  originBulk_[s] = pkt[0] == VARN_AXI_CMD_BULK;
+  originAddr_[s] = VARNAXIPacketAddress(pkt);
   originMs_[s] = nowMs();
+  originOrder_[s] = sent_++;
   ++inUse_;
   pkt[1] = s;
   VARNAXIPacketSeal(pkt);
@@ -306,11 +363,11 @@ void Worker::forward(int i, uint8_t* pkt) {
   upLen_ += VARN_AXI_PACKET_SIZE;
 }
 
-void Worker::serveClient(int i) {
+void Worker::serveClient(int i, int numbers) {
   ClientState& c = c_[i];
-  // Take no more bytes than can go upstream now: every packet needs a free number,
-  // payload bytes need none.
-  int64_t budget = int64_t(freeNumbers()) * int64_t(VARN_AXI_PACKET_SIZE) - c.window.fill;
+  // Take no more bytes than this client's share of the free numbers lets go upstream
+  // now: every packet needs a number, payload bytes need none.
+  int64_t budget = int64_t(numbers) * int64_t(VARN_AXI_PACKET_SIZE) - c.window.fill;
   if (budget < 0) budget = 0;
   budget += c.bulkRemainder;
   if (budget > int64_t(sizeof(rx_))) budget = int64_t(sizeof(rx_));
@@ -375,22 +432,52 @@ void Worker::serveClient(int i) {
   publish();
 }
 
-// Runs only when every number is in use: the ones whose answers are overdue are taken
-// back, so that a board that stopped answering for a while does not stop the bridge.
+// Runs only when every number is in use: notes the overdue ones, whose numbers come
+// back into use once the FPGA has answered something sent after them.
 void Worker::reclaimStale() {
   uint64_t now = nowMs();
   int count = 0;
   for (int s = 0; s < 256; ++s) {
-    if (originClient_[s] == kFree || now - originMs_[s] < uint64_t(VARN_AXI_BRIDGE_RECLAIM_MS)) continue;
-    originClient_[s] = kFree;
-    --inUse_;
+    uint8_t o = originClient_[s];
+    if (o == kFree || o == kProbe || originLate_[s] || now - originMs_[s] < uint64_t(VARN_AXI_BRIDGE_RECLAIM_MS))
+      continue;
+    originLate_[s] = true;
+    ++late_;
+    ++count;
+  }
+  if (count) VARNLog("%i upstream requests unanswered for %i ms or more\n", count, VARN_AXI_BRIDGE_RECLAIM_MS);
+  // Never inside a bulk payload, which the FPGA would take the test request for.
+  if (late_ > 0 && freeNumbers() == 0 && !bulkForwarding()) probe();
+}
+
+void Worker::releaseLateBefore(uint64_t order) {
+  if (late_ == 0) return;
+  int count = 0;
+  for (int s = 0; s < 256; ++s) {
+    if (!originLate_[s] || originOrder_[s] >= order) continue;
+    freeNumber(uint8_t(s));
     ++count;
   }
   if (count) {
-    VARNLog("Reclaimed %i upstream sequence numbers unanswered for %i ms or more\n", count,
-            VARN_AXI_BRIDGE_RECLAIM_MS);
+    VARNLog("The FPGA answered past %i overdue upstream requests; their answers are lost\n", count);
     publish();
   }
+}
+
+void Worker::probe() {
+  uint64_t now = nowMs();
+  if (probeCount_ > 0 && now - lastProbeMs_ < uint64_t(kProbeEveryMs)) return;
+  lastProbeMs_ = now;
+  uint8_t pkt[VARN_AXI_PACKET_SIZE];
+  _VARNAXIMakePacket(pkt, VARN_AXI_CMD_TEST, kProbeSeq, 0x12345678u, 0xAAAAAAAAu);
+  // Untracked when the ring is full: its answer then counts for an older one, which
+  // frees no number too early.
+  if (probeCount_ < kProbeRecords) {
+    probes_[(probeHead_ + probeCount_) % kProbeRecords] = sent_;
+    ++probeCount_;
+  }
+  ++sent_;
+  sendUpstream(pkt, sizeof pkt);
 }
 
 void Worker::checkBulkStall() {
@@ -452,10 +539,22 @@ void Worker::run() {
     if (FD_ISSET(b_->listener, &rs)) acceptClient();
     if (stalled) reclaimStale();
     if (exclusive) checkBulkStall();
-    for (int i = 0; i < VARN_AXI_BRIDGE_MAX_CLIENTS && !retired_; ++i) {
-      if (!eligible[i] || !varn_socket_valid(c_[i].sock) || !FD_ISSET(c_[i].sock, &rs)) continue;
-      if (freeNumbers() == 0 && !c_[i].bulkRemainder) continue;
-      serveClient(i);
+    // Every client with requests waiting gets its share of the free numbers, and the
+    // first place moves round, so that a pipelining client cannot starve the others.
+    int order[VARN_AXI_BRIDGE_MAX_CLIENTS];
+    int ready = 0;
+    for (int k = 0; k < VARN_AXI_BRIDGE_MAX_CLIENTS; ++k) {
+      int i = (first_ + k) % VARN_AXI_BRIDGE_MAX_CLIENTS;
+      if (eligible[i] && varn_socket_valid(c_[i].sock) && FD_ISSET(c_[i].sock, &rs)) order[ready++] = i;
+    }
+    first_ = (first_ + 1) % VARN_AXI_BRIDGE_MAX_CLIENTS;
+    for (int k = 0; k < ready && !retired_; ++k) {
+      int i = order[k];
+      if (!varn_socket_valid(c_[i].sock)) continue;
+      int left = ready - k;
+      int share = (freeNumbers() + left - 1) / left;
+      if (share == 0 && !c_[i].bulkRemainder) continue;
+      serveClient(i, share);
       // The rest of a bulk payload comes before anything of anybody else.
       if (varn_socket_valid(c_[i].sock) && c_[i].bulkRemainder && !c_[i].bulkDiscard) break;
     }

@@ -164,6 +164,10 @@ void FakeAxiTarget::setAnswerDelayUs(uint32_t us) {
   std::lock_guard<std::mutex> hold(mu_);
   delayUs_ = us;
 }
+void FakeAxiTarget::setAnswerPaceUs(uint32_t us) {
+  std::lock_guard<std::mutex> hold(mu_);
+  paceUs_ = us;
+}
 void FakeAxiTarget::setUnansweredAddress(uint64_t a) {
   std::lock_guard<std::mutex> hold(mu_);
   unanswered_ = a;
@@ -275,7 +279,7 @@ void FakeAxiTarget::flush(std::vector<uint8_t>& out) {
   uint32_t delay;
   {
     std::lock_guard<std::mutex> hold(mu_);
-    delay = delayUs_;
+    delay = delayUs_ + paceUs_ * uint32_t(out.size() / 16);
   }
   if (delay) varn_sleep_us(delay);
   sendRaw(out.data(), out.size());

@@ -72,6 +72,7 @@ class FakeAxiTarget {
   void holdAnswers(bool on);                 // keep answers back until releaseHeld()
   void releaseHeld();
   void setAnswerDelayUs(uint32_t us);        // before each batch of answers
+  void setAnswerPaceUs(uint32_t us);         // and this long per answer in the batch (a slow target)
   void setUnansweredAddress(uint64_t a);     // requests to it are recorded, never answered
 
   void sendRaw(const uint8_t* data, size_t n);
@@ -112,6 +113,7 @@ class FakeAxiTarget {
   bool hold_ = false;
   std::vector<uint8_t> held_;
   uint32_t delayUs_ = 0;
+  uint32_t paceUs_ = 0;
   uint64_t unanswered_ = ~0ull;
   bool cdma_ = false;
   uint32_t cdmaCopyLimit_ = 0;

@@ -5,7 +5,9 @@
 //   build/<dir>/bench/axi/axi_bench --benchmark_counters_tabular=true
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -16,6 +18,7 @@
 #include "axi/testpeer/sim_axi_pump.h"
 #include "axi/varn_axi.h"
 #include "axi/varn_axi_bridge.h"
+#include "axi/varn_axi_packet.h"
 
 namespace {
 
@@ -134,6 +137,94 @@ void readRoundTrip(benchmark::State& state, bool viaBridge) {
   state.SetItemsProcessed(state.iterations());
 }
 
+// One raw client keeping writes in flight as fast as the bridge takes them, and three
+// links each reading one word at a time, against a target answering about 20 000
+// packets a second. Reports the readers' latency and each side's share of the answers.
+void BM_BridgeFairnessFloodAndThreeReaders(benchmark::State& state) {
+  varnaxitest::LogCapture quiet;
+  varn_socket pair[2];
+  varn_socketpair(pair);
+  uint16_t port = 0;
+  varn_socket listener = varnaxitest::listenLoopback(&port);
+  VARNAXIBridge* bridge = VARNAXIBridgeCreate(pair[0], listener);
+  auto fpga = std::make_unique<varnaxitest::FakeAxiTarget>(pair[1]);
+  fpga->setAnswerPaceUs(50);
+  varn_socket flood = varnaxitest::connectLoopback(port);
+  varn_set_nonblocking(flood, true);
+  std::atomic<bool> stop{false};
+  std::atomic<uint64_t> floodAnswers{0};
+  std::thread writer([&] {
+    std::vector<uint8_t> batch(64 * 16);
+    for (int i = 0; i < 64; ++i) _VARNAXIMakePacket(batch.data() + 16 * i, 0x02, uint8_t(i), 0x500, uint32_t(i));
+    size_t at = 0;
+    while (!stop) {
+      long n = varn_send(flood, batch.data() + at, batch.size() - at);
+      if (n > 0) {
+        at = (at + size_t(n)) % batch.size();
+        continue;
+      }
+      fd_set ws;
+      FD_ZERO(&ws);
+      FD_SET(flood, &ws);
+      varn_select(int(flood) + 1, nullptr, &ws, 20000);
+    }
+  });
+  std::thread drain([&] {
+    uint8_t buf[8192];
+    while (!stop) {
+      fd_set rs;
+      FD_ZERO(&rs);
+      FD_SET(flood, &rs);
+      if (varn_select(int(flood) + 1, &rs, nullptr, 20000) <= 0) continue;
+      long n = varn_recv(flood, buf, sizeof buf);
+      if (n > 0) floodAnswers += uint64_t(n) / 16;
+    }
+  });
+  constexpr int kReaders = 3, kReads = 100;
+  std::vector<_VARNAXI*> links;
+  for (int r = 0; r < kReaders; ++r) {
+    links.push_back(VARNAXICreate(0, "127.0.0.1", port));
+    VARNAXISetTimeout(links.back(), 2500);
+  }
+  std::vector<double> latencyMs;
+  uint64_t floodTotal = 0, readTotal = 0, failed = 0;
+  for (auto _ : state) {
+    const uint64_t before = floodAnswers;
+    std::mutex mu;
+    std::vector<std::thread> readers;
+    for (int r = 0; r < kReaders; ++r) {
+      readers.emplace_back([&, r] {
+        for (int k = 0; k < kReads; ++k) {
+          uint32_t v = 0;
+          uint64_t t0 = varn_monotonic_ns();
+          int rc = VARNAXIRead(links[size_t(r)], &v, 0x8000 + 4 * uint64_t(k));
+          std::lock_guard<std::mutex> hold(mu);
+          latencyMs.push_back(double(varn_monotonic_ns() - t0) / 1e6);
+          failed += rc != 0;
+        }
+      });
+    }
+    for (auto& t : readers) t.join();
+    floodTotal += floodAnswers - before;
+    readTotal += kReaders * kReads;
+  }
+  stop = true;
+  writer.join();
+  drain.join();
+  for (_VARNAXI*& l : links) VARNAXIDestroy(&l);
+  VARNAXIBridgeDestroy(&bridge);
+  fpga.reset();
+  varn_close_socket(flood);
+  varn_close_socket(pair[0]);
+  varn_close_socket(listener);
+  std::sort(latencyMs.begin(), latencyMs.end());
+  state.counters["reader_p50_ms"] = latencyMs[latencyMs.size() / 2];
+  state.counters["reader_p99_ms"] = latencyMs[latencyMs.size() * 99 / 100];
+  state.counters["reads_failed"] = double(failed);
+  state.counters["flood_share"] = double(floodTotal) / double(floodTotal + readTotal);
+  state.counters["readers_share"] = double(readTotal) / double(floodTotal + readTotal);
+}
+
 void BM_BridgePipelinedWrites(benchmark::State& s) { pipelinedWrites(s, true); }
 void BM_DirectPipelinedWrites(benchmark::State& s) { pipelinedWrites(s, false); }
 void BM_BridgeReadRoundTrip(benchmark::State& s) { readRoundTrip(s, true); }
@@ -144,6 +235,7 @@ void BM_DirectReadRoundTrip(benchmark::State& s) { readRoundTrip(s, false); }
 BENCHMARK(BM_RawEchoPipelined16B)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BridgePipelinedWrites)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DirectPipelinedWrites)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BridgeFairnessFloodAndThreeReaders)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_RawEchoRoundTrip16B)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_BridgeReadRoundTrip)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_DirectReadRoundTrip)->Unit(benchmark::kMicrosecond)->UseRealTime();
