@@ -42,7 +42,14 @@ int _VARNZKAmpRead(_VARNAXI* axi, uint8_t rail, double* out);
 int _VARNLRVoltWrite(_VARNAXI* axi, uint8_t rail, double volts);
 int _VARNZKVoltWrite(_VARNAXI* axi, uint8_t rail, double volts);
 // Move a rail by `hundredths` of a volt from its present reading, with an upper cap
-// per rail. 0 without writing when the present reading fails.
+// per rail and the regulators' floors below (VCCINT and VCCBRAM 0.6 V, VCCHBM 0.9 V).
+// VARN_RAIL_READ_FAILED, writing nothing, when the present reading fails: the caller
+// keeps the steps for a later reading.
+constexpr int VARN_RAIL_READ_FAILED = 2;
+inline double varnRailFloor(int rail, double target) {
+  const double floor = rail == 2 ? 0.9 : 0.6;
+  return rail >= 0 && rail <= 2 && target < floor ? floor : target;
+}
 int _VARNLRVoltChg(_VARNAXI* axi, int8_t rail, int hundredths);
 int _VARNZKVoltChg(_VARNAXI* axi, uint8_t rail, int hundredths);
 

@@ -134,12 +134,13 @@ int _VARNLRVoltWrite(_VARNAXI* axi, uint8_t rail, double volts) {
 int _VARNLRVoltChg(_VARNAXI* axi, int8_t rail, int hundredths) {
   double present = 0;
   if (rail >= 0 && rail <= 2) {
-    if (_VARNLRVoltRead(axi, uint8_t(rail), &present) != 0) return 0;
+    if (_VARNLRVoltRead(axi, uint8_t(rail), &present) != 0) return VARN_RAIL_READ_FAILED;
   }
   double target = present + hundredths * 0.01;
   if (rail == 0 && target > 0.935) target = 0.94;
   if (rail == 1 && target > 0.925) target = 0.92;
   if (rail == 2 && target > 1.325) target = 1.35;
+  target = varnRailFloor(rail, target);
   VARNLog("Changing LR Rail %i to target %0.2f\n", rail, target);
   return _VARNLRVoltWrite(axi, uint8_t(rail), target);
 }

@@ -83,11 +83,12 @@ int _VARNZKVoltWrite(_VARNAXI* axi, uint8_t rail, double volts) {
 
 int _VARNZKVoltChg(_VARNAXI* axi, uint8_t rail, int hundredths) {
   double present = 0;
-  if (_VARNZKVoltRead(axi, rail, &present) != 0) return 0;
+  if (_VARNZKVoltRead(axi, rail, &present) != 0) return VARN_RAIL_READ_FAILED;
   double target = present + hundredths * 0.01;
   if (rail == 0 && target > 0.935) target = 0.94;
   if (rail == 1 && target > 0.925) target = 0.92;
   if (rail == 2 && target > 1.325) target = 1.35;
+  target = varnRailFloor(rail, target);
   VARNLog("Changing ZK Rail %i to target %0.2f\n", rail, target);
   return _VARNZKVoltWrite(axi, rail, target);
 }

@@ -1,5 +1,6 @@
 // Main-loop sampling of the rails of a device that has a local AXI link: the
 // design's I2C controller and system monitor (LR) or its regulator controllers (ZK).
+#include "app/log/varn_log.h"
 #include "app/registry/varn_registry.h"
 #include "app/telemetry/telemetry.h"
 #include "app/telemetry/telemetry_steps.h"
@@ -58,8 +59,20 @@ void VARNTelemetrySampleLocalAXI(int b, int d) {
   // needs the voltage) and the VCCINT current are.
   regStore(telemetryVRMValid[b][d][2], tempOk[2] && ampsOk[2] && ampsOk[0]);
 
+  // Steps move a rail from its present reading: without one they wait, reported once.
+  static bool reported[MAX_BOARDS][MAX_DEVICES][MAX_RAILS];
   for (int rail = 0; rail < MAX_RAILS; ++rail) {
-    int hundredths = VARNTakeLocalSteps(b, d, static_cast<VARNRail>(rail));
-    if (hundredths != 0) family->change(link, static_cast<uint8_t>(rail), hundredths);
+    const VARNRail which = static_cast<VARNRail>(rail);
+    int hundredths = voltsOk[rail] ? VARNTakeLocalSteps(b, d, which) : 0;
+    int rc = hundredths != 0 ? family->change(link, static_cast<uint8_t>(rail), hundredths) : 0;
+    if (rc == VARN_RAIL_READ_FAILED) VARNReturnLocalSteps(b, d, which, hundredths);
+    if (!voltsOk[rail] || rc == VARN_RAIL_READ_FAILED) {
+      if (!reported[b][d][rail] && VARNLocalStepsPending(b, d, which))
+        VARNLog("Board %i Device %i rail %i: the voltage reading failed; its steps wait for a good reading\n", b,
+                d, rail);
+      reported[b][d][rail] = reported[b][d][rail] || VARNLocalStepsPending(b, d, which);
+    } else {
+      reported[b][d][rail] = false;
+    }
   }
 }

@@ -55,6 +55,18 @@ VARNStepTarget VARNTakeBoardSteps(int board, int device, VARNRail rail, double m
   return VARNStepTargetFor(rail, measured, up, down);
 }
 
+bool VARNLocalStepsPending(int board, int device, VARNRail rail) {
+  Counters c = countersOf(board, device, rail);
+  return regLoad(*c.up) != regLoad(*c.down);
+}
+
+void VARNReturnLocalSteps(int board, int device, VARNRail rail, int hundredths) {
+  Counters c = countersOf(board, device, rail);
+  std::atomic<uint8_t>& counter = hundredths > 0 ? *c.up : *c.down;
+  for (int n = hundredths > 0 ? hundredths : -hundredths; n > 0; --n)
+    if (!regCountRequest(counter)) break;
+}
+
 int VARNTakeLocalSteps(int board, int device, VARNRail rail) {
   Counters c = countersOf(board, device, rail);
   if (regLoad(*c.up) == regLoad(*c.down)) return 0;

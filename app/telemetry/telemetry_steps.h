@@ -24,3 +24,7 @@ VARNStepTarget VARNTakeBoardSteps(int board, int device, VARNRail rail, double m
 // Local-AXI path: when the rail's counters differ, takes both and returns up - down
 // in hundredths of a volt; equal counters are left as they are and give 0.
 int VARNTakeLocalSteps(int board, int device, VARNRail rail);
+// True when the rail's counters differ (steps wait to be served).
+bool VARNLocalStepsPending(int board, int device, VARNRail rail);
+// Puts steps taken with VARNTakeLocalSteps back (a change that could not be made).
+void VARNReturnLocalSteps(int board, int device, VARNRail rail, int hundredths);

@@ -108,13 +108,16 @@ int _VARNZKTempRead(_VARNAXI* axi, uint8_t rail, double* out) { return axiRead("
 int _VARNZKVoltRead(_VARNAXI* axi, uint8_t rail, double* out) { return axiRead("zk.volts", axi, rail, &Rail::volts, out); }
 int _VARNZKAmpRead(_VARNAXI* axi, uint8_t rail, double* out) { return axiRead("zk.amps", axi, rail, &Rail::amps, out); }
 
+// A change listed in `failing` (as "zk.chg d0 r1") finds its present reading failed.
 int _VARNLRVoltChg(_VARNAXI* axi, int8_t rail, int hundredths) {
   script.calls.push_back(change("lr.chg", axi, rail, hundredths));
-  return 0;
+  bool fails = script.failing.count("lr.chg d" + std::to_string(deviceOf(axi)) + " r" + std::to_string(rail)) > 0;
+  return fails ? VARN_RAIL_READ_FAILED : 0;
 }
 int _VARNZKVoltChg(_VARNAXI* axi, uint8_t rail, int hundredths) {
   script.calls.push_back(change("zk.chg", axi, rail, hundredths));
-  return 0;
+  bool fails = script.failing.count("zk.chg d" + std::to_string(deviceOf(axi)) + " r" + std::to_string(rail)) > 0;
+  return fails ? VARN_RAIL_READ_FAILED : 0;
 }
 int _VARNLRVoltWrite(_VARNAXI* axi, uint8_t rail, double volts) {
   script.calls.push_back(write("lr.write", static_cast<uint32_t>(deviceOf(axi)), rail, volts));

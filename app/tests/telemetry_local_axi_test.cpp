@@ -115,6 +115,29 @@ TEST_F(LocalAXISampling, StepRequestsMoveEachRailAndEqualCountersStay) {
   EXPECT_EQ(regLoad(deviceVCCBRAMIncReq[0][0]), 0);
 }
 
+// Steps move a rail from its present reading; while that cannot be read they wait
+// (reported once) and are served in full by the first turn that reads it.
+TEST_F(LocalAXISampling, StepsWaitForAGoodReading) {
+  giveLink(0, 0, false);
+  regStore(deviceVCCINTDecReq[0][0], 4);
+  script.failing = {"zk.volts d0 r0"};
+  std::string out = sample() + sample();
+  EXPECT_TRUE(teldouble::callsStartingWith("zk.chg").empty());
+  EXPECT_EQ(regLoad(deviceVCCINTDecReq[0][0]), 4);
+  EXPECT_EQ(out, "Board 0 Device 0 rail 0: the voltage reading failed; its steps wait for a good reading\n");
+  // The reading works but fails again inside the change: the steps go back.
+  script.failing = {"zk.chg d0 r0"};
+  out = sample();
+  EXPECT_EQ(teldouble::callsStartingWith("zk.chg"), Calls{"zk.chg d0 r0 -4"});
+  EXPECT_EQ(regLoad(deviceVCCINTDecReq[0][0]), 4);
+  EXPECT_TRUE(out.empty()) << "already reported";
+  script.failing.clear();
+  script.calls.clear();
+  sample();
+  EXPECT_EQ(teldouble::callsStartingWith("zk.chg"), Calls{"zk.chg d0 r0 -4"});
+  EXPECT_EQ(regLoad(deviceVCCINTDecReq[0][0]), 0);
+}
+
 // --- the main loop's per-board work -------------------------------------------------
 
 class LocalAXIWork : public TelemetryTest {

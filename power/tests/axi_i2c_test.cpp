@@ -237,8 +237,15 @@ TEST(AxiI2cLr, VoltChangeCapsAndLogs) {
   EXPECT_EQ(w[2], 0x200u | _VARNLRVoltToCode(0, 0.94));
   rig.ops();
   rig.target->setUnansweredAddress(0x3418);
-  EXPECT_EQ(_VARNLRVoltChg(rig.link, 1, -2), 0) << "a failed reading is not an error";
+  EXPECT_EQ(_VARNLRVoltChg(rig.link, 1, -2), VARN_RAIL_READ_FAILED) << "the caller keeps the steps";
   EXPECT_EQ(rig.ops(), (Ops{"R 3418"})) << "and nothing is written";
+  rig.target->setUnansweredAddress(~0ull);
+  rig.target->poke(0x3404, 19661);  // 0.90 V, 40 steps down: the floor, not 0.50 V
+  ASSERT_EQ(_VARNLRVoltChg(rig.link, 0, -40), 0);
+  EXPECT_EQ(rig.log.count("Changing LR Rail 0 to target 0.60\n"), 1);
+  w = rig.txWords();
+  ASSERT_EQ(w.size(), 3u);
+  EXPECT_EQ(w[2], 0x200u | _VARNLRVoltToCode(0, 0.60));
 }
 
 TEST(AxiI2cZk, RegisterReadSequenceAndReadings) {
@@ -292,6 +299,21 @@ TEST(AxiI2cZk, VoltWriteAndChange) {
   rig.queue({0, 0x00, 0x01});  // 1.0 V on HBM, +40 -> 1.40, capped to 1.35
   ASSERT_EQ(_VARNZKVoltChg(rig.link, 2, 40), 0);
   EXPECT_EQ(rig.log.count("Changing ZK Rail 2 to target 1.35\n"), 1);
+  // Down-steps stop at the floors instead of reaching 0 V: VCCINT 0.6 V, VCCHBM 0.9 V.
+  for (uint8_t rail : {0, 2}) {
+    rig.ops();
+    rig.queue({0, 0x00, 0x01});  // 1.0 V, 120 steps down
+    ASSERT_EQ(_VARNZKVoltChg(rig.link, rail, -120), 0);
+    w = rig.txWords();
+    ASSERT_GE(w.size(), 2u);
+    const uint32_t target = (w.back() & 0xFF) << 8 | (w[w.size() - 2] & 0xFF);
+    EXPECT_EQ(target, rail == 0 ? 153u : 230u) << "0.6 V is 153/256, 0.9 V 230/256";
+  }
+  rig.ops();
+  rig.target->setUnansweredAddress(0xA10C);
+  EXPECT_EQ(_VARNZKVoltChg(rig.link, 1, -3), VARN_RAIL_READ_FAILED);
+  rig.target->setUnansweredAddress(~0ull);
+  EXPECT_EQ(rig.log.count("Changing ZK Rail 1"), 0) << "no target written after a failed reading";
 }
 
 TEST(AxiI2cZk, PatchChoosesByModuleIdentifier) {
