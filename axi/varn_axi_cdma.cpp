@@ -40,12 +40,26 @@ int resetEngine(_VARNAXI* axi) {
   return VARN_AXI_OK;
 }
 
-// Polls the status register until the engine is idle or reports an error.
-int waitForEngine(_VARNAXI* axi) {
+// An engine moves well over 16 MB/s; one that is still busy after this long for its
+// transfer never will be, and the caller is not held for ever.
+constexpr uint64_t kEngineFloorMs = 1000;
+constexpr uint64_t kEngineBytesPerMs = 16384;
+
+// Polls the status register until the engine is idle or reports an error, or the
+// bound for `length` bytes has passed (3, the engine reset).
+int waitForEngine(_VARNAXI* axi, uint64_t length) {
+  const uint64_t boundMs = kEngineFloorMs + length / kEngineBytesPerMs;
+  const uint64_t deadline = varn_monotonic_ns() + boundMs * 1000000u;
   for (;;) {
     uint32_t status = 0;
     int r = VARNAXIRead(axi, &status, kCdmaStatus);
     if (r != VARN_AXI_OK) return r;
+    if (!(status & kStatusIdle) && varn_monotonic_ns() > deadline) {
+      VARNLog("CDMA engine still busy after %llu ms for %llu bytes (status %08x) - resetting it\n",
+              static_cast<unsigned long long>(boundMs), static_cast<unsigned long long>(length), status);
+      resetEngine(axi);
+      return VARN_AXI_TIMEOUT;
+    }
     uint32_t errors = status & (kStatusInternalError | kStatusSlaveError | kStatusDecodeError);
     if (errors) {
       if (errors & kStatusDecodeError) VARNLog("CDMA Decode Error!\n");
@@ -87,7 +101,7 @@ int VARNAXICDMAWriteBytes(_VARNAXI* axi, const uint8_t* data, uint32_t length, u
     }
     r = regWrite64(axi, kCdmaDestLow, kCdmaDestHigh, destination + o);
     if (r == VARN_AXI_OK) r = regWrite(axi, kCdmaBytesToTransfer, n);
-    if (r == VARN_AXI_OK) r = waitForEngine(axi);
+    if (r == VARN_AXI_OK) r = waitForEngine(axi, n);
     if (r != VARN_AXI_OK) return r;
   }
   return VARN_AXI_OK;
@@ -103,7 +117,7 @@ int VARNAXICDMAReadBytes(_VARNAXI* axi, uint8_t* data, uint32_t length, uint64_t
     uint32_t n = length - o < kWriteChunk ? uint32_t(length - o) : kWriteChunk;
     r = regWrite64(axi, kCdmaSourceLow, kCdmaSourceHigh, source + o);
     if (r == VARN_AXI_OK) r = regWrite(axi, kCdmaBytesToTransfer, n);
-    if (r == VARN_AXI_OK) r = waitForEngine(axi);
+    if (r == VARN_AXI_OK) r = waitForEngine(axi, n);
     if (r != VARN_AXI_OK) return r;
     for (uint32_t off = 0; off < n; off += 4) {
       uint32_t word = 0;
@@ -128,7 +142,7 @@ int VARNAXICDMACopyBytes(_VARNAXI* axi, uint64_t source, uint64_t destination, u
     r = regWrite64(axi, kCdmaDestLow, kCdmaDestHigh, destination + o);
     if (r == VARN_AXI_OK) r = regWrite64(axi, kCdmaSourceLow, kCdmaSourceHigh, source + o);
     if (r == VARN_AXI_OK) r = regWrite(axi, kCdmaBytesToTransfer, uint32_t(n));
-    if (r == VARN_AXI_OK) r = waitForEngine(axi);
+    if (r == VARN_AXI_OK) r = waitForEngine(axi, n);
     if (r != VARN_AXI_OK) return r;
   }
   return VARN_AXI_OK;

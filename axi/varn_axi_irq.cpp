@@ -23,6 +23,19 @@ void push(_VARNAXI* axi, const uint8_t* packet, bool fromTarget) {
   ++axi->irqHead;
 }
 
+void take(_VARNAXI* axi, uint8_t i) {
+  axi->irqQueue[i].valid = 0;
+  while (axi->irqTail != axi->irqHead && !axi->irqQueue[axi->irqTail].valid) ++axi->irqTail;
+}
+
+bool hasEntryFor(const _VARNAXI* axi, unsigned index) {
+  for (uint8_t i = axi->irqTail; i != axi->irqHead; ++i) {
+    const VARNAXIIrqEntry& e = axi->irqQueue[i];
+    if (e.valid && (!e.fromTarget || ((unsigned(e.packet[0] >> 4) & index) == index))) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void _VARNAXIHandleInterrupt(_VARNAXI* axi, const uint8_t* packet) {
@@ -63,42 +76,36 @@ int VARNAXIEnableInterruptsWithMask(_VARNAXI* axi, uint8_t mask) {
   return _VARNAXIDoTransaction(axi, req, nullptr);
 }
 
+// Each queued interrupt goes to exactly one waiter: the first whose index it fits. An
+// entry that fits no one waiting stays queued for a later waiter, wherever it sits in
+// the ring, and a taken entry leaves a hole that the tail skips once it gets there.
 int VARNAXIWaitForInterrupt(_VARNAXI* axi, unsigned index, uint32_t* out, uint32_t timeoutMs) {
   if (!axi || index > 3) return VARN_AXI_BAD_ARGUMENT;
   std::unique_lock<std::mutex> lk(axi->irqLock);
   if (axi->irqCallbacks[index]) return VARN_AXI_TARGET_ERROR;
   if (!axi->connected) return VARN_AXI_NOT_CONNECTED;
-  auto waitOnce = [&] { axi->irqCond.wait_for(lk, std::chrono::milliseconds(timeoutMs)); };
-  bool waited = false;
-  if (axi->irqHead == axi->irqTail) {
-    waitOnce();
-    waited = true;
-    if (axi->irqHead == axi->irqTail) return VARN_AXI_TIMEOUT;
-  }
-  for (;;) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (bool last = false;; last = true) {
     for (uint8_t i = axi->irqTail; i != axi->irqHead; ++i) {
       VARNAXIIrqEntry& e = axi->irqQueue[i];
+      if (!e.valid) continue;
       if (e.fromTarget) {
+        unsigned set = e.packet[0] >> 4;
+        if ((set & index) != index) continue;
         uint64_t value = VARNAXIPacketAddress(e.packet);
         if (out) {
           out[0] = uint32_t(value);
           out[1] = uint32_t(value >> 32);
         }
-        if (i == axi->irqTail) {
-          e.valid = 0;
-          ++axi->irqTail;
-        }
-        unsigned set = e.packet[0] >> 4;
-        if ((set & index) == index) return VARN_AXI_OK;
-      } else {
-        axi->irqQueue[axi->irqTail].valid = 0;
-        ++axi->irqTail;
-        return VARN_AXI_TIMEOUT;
       }
+      take(axi, i);
+      return e.fromTarget ? VARN_AXI_OK : VARN_AXI_TIMEOUT;
     }
-    if (waited) return VARN_AXI_TIMEOUT;
-    waitOnce();
-    waited = true;
+    if (last) return VARN_AXI_TIMEOUT;
+    // Woken by an entry that is not for this waiter, it waits on until its own time-out.
+    while (axi->irqCond.wait_until(lk, deadline) != std::cv_status::timeout) {
+      if (hasEntryFor(axi, index)) break;
+    }
   }
 }
 
@@ -107,7 +114,7 @@ int VARNAXIKickInterrupts(_VARNAXI* axi) {
   {
     std::lock_guard<std::mutex> hold(axi->irqLock);
     // A full ring would look empty after one more entry: make room by dropping the oldest.
-    if (irqFull(axi)) ++axi->irqTail;
+    if (irqFull(axi)) take(axi, axi->irqTail);
     push(axi, nullptr, false);
   }
   axi->irqCond.notify_all();

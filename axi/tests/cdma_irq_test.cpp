@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <random>
@@ -135,6 +136,29 @@ TEST(AxiCdma, EngineErrorsAreLoggedByKindTheEngineResetAndOneReturned) {
   EXPECT_EQ(countCmd(reqs, 0x01), 1u) << "the error ends the polling at once";
 }
 
+TEST(AxiCdma, AnEngineThatNeverFinishesEndsTheWaitWithATimeOut) {
+  LinkRig rig;
+  rig.target->enableCdma(true);
+  rig.target->setReadHook([](uint64_t address, uint32_t* value) {
+    if (address != 0x120004) return false;
+    *value = 0;  // busy, no error, for ever
+    return true;
+  });
+  uint64_t t0 = varn_monotonic_ns();
+  EXPECT_EQ(VARNAXICDMACopyBytes(rig.link, 0, 0x1000, 64), 3);
+  EXPECT_GE(msSince(t0), 1000u);
+  EXPECT_EQ(rig.log.count("CDMA engine still busy after 1000 ms for 64 bytes (status 00000000) - resetting it\n"),
+            1);
+  uint32_t v = 0;
+  ASSERT_EQ(VARNAXIRead(rig.link, &v, 0x10), 0);  // answered in order: everything before it arrived
+  auto reqs = rig.target->requests();
+  ASSERT_GE(reqs.size(), 2u);
+  EXPECT_EQ(reqs[reqs.size() - 2].address, 0x120000u) << "the engine is reset";
+  EXPECT_EQ(reqs[reqs.size() - 2].data, 4u);
+  std::vector<uint8_t> block(64, 0x5A);
+  EXPECT_EQ(VARNAXICDMAReadBytes(rig.link, block.data(), 64, 0x1000), 3);
+}
+
 struct CallbackLog {
   std::atomic<int> calls{0};
   std::atomic<int> lastIndex{-1};
@@ -188,6 +212,41 @@ TEST(AxiInterrupts, WaitReturnsQueuedValuesAndKickWakes) {
   varn_sleep_ms(50);
   VARNAXIKickInterrupts(rig.link);
   waiter.join();
+}
+
+// Several waiters of different indices: an interrupt that does not fit a waiter stays
+// for another, and each one is delivered exactly once.
+TEST(AxiInterrupts, EachInterruptReachesExactlyOneFittingWaiter) {
+  LinkRig rig;
+  uint32_t out[2] = {};
+  // Index 2 fits no set-1 interrupt: its wait must leave them queued.
+  std::thread other([&] {
+    uint32_t o[2];
+    EXPECT_EQ(VARNAXIWaitForInterrupt(rig.link, 2, o, 300), 3);
+  });
+  varn_sleep_ms(20);
+  rig.target->sendInterrupt(0x17, 0, 1);
+  rig.target->sendInterrupt(0x17, 1, 2);
+  other.join();
+  EXPECT_EQ(VARNAXIWaitForInterrupt(rig.link, 1, out, 2000), 0);
+  EXPECT_EQ(out[0], 1u);
+  EXPECT_EQ(VARNAXIWaitForInterrupt(rig.link, 1, out, 2000), 0);
+  EXPECT_EQ(out[0], 2u);
+  EXPECT_EQ(VARNAXIWaitForInterrupt(rig.link, 0, out, 50), 3) << "each was taken once";
+
+  constexpr int kWaiters = 6;
+  std::vector<uint32_t> got(kWaiters, 0);
+  std::vector<std::thread> waiters;
+  for (int w = 0; w < kWaiters; ++w) {
+    waiters.emplace_back([&, w] {
+      uint32_t o[2] = {};
+      if (VARNAXIWaitForInterrupt(rig.link, unsigned(w % 2), o, 5000) == 0) got[size_t(w)] = o[0];
+    });
+  }
+  for (int k = 0; k < kWaiters; ++k) rig.target->sendInterrupt(0x17, uint8_t(2 + k), uint64_t(100 + k));
+  for (auto& t : waiters) t.join();
+  std::sort(got.begin(), got.end());
+  EXPECT_EQ(got, (std::vector<uint32_t>{100, 101, 102, 103, 104, 105}));
 }
 
 TEST(AxiInterrupts, OnlySetOneIsDispatchedAndCallbacksDecideQueueing) {
