@@ -319,13 +319,10 @@ void Worker::acceptClient() {
     varn_close_socket(s);
     return;
   }
-#ifndef _WIN32
-  if (s >= FD_SETSIZE) {
-    VARNLog("Dropped client: socket %i is beyond what the wait can watch (%i)\n", int(s), int(FD_SETSIZE));
+  if (!varn_socket_selectable(s, "Dropped client")) {
     varn_close_socket(s);
     return;
   }
-#endif
   if (varn_set_nonblocking(s, true) != 0) {
     VARNLog("Dropped client: cannot make its socket non-blocking (error %i)\n", varn_error_code());
     varn_close_socket(s);
@@ -573,6 +570,14 @@ VARNAXIBridge* VARNAXIBridgeCreate(varn_socket upstream, varn_socket listener) {
   for (auto& c : b->clients) c = VARN_INVALID_SOCKET;
   if (varn_socketpair(b->wake) != 0) {
     varn_perror("AXI bridge wake-up socket pair");
+    delete b;
+    return nullptr;
+  }
+  if (!varn_socket_selectable(upstream, "AXI bridge upstream") ||
+      !varn_socket_selectable(listener, "AXI bridge listener") ||
+      !varn_socket_selectable(b->wake[0], "AXI bridge wake-up")) {
+    varn_close_socket(b->wake[0]);
+    varn_close_socket(b->wake[1]);
     delete b;
     return nullptr;
   }

@@ -138,6 +138,11 @@ _VARNAXI* VARNAXICreate(int mode, const char* host, uint16_t port) {
     delete axi;
     return nullptr;
   }
+  if (!varn_socket_selectable(s, "AXI link")) {
+    varn_close_socket(s);
+    delete axi;
+    return nullptr;
+  }
   if (varn_set_nodelay(s) != 0) varn_perror("NODELAY");
   if (varn_connect_ipv4(s, axi->host.c_str(), port) != 0) {
     varn_perror("connect");

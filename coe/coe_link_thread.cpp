@@ -39,6 +39,9 @@ void _VNCoELinkConnect(_VNCoELink* link) {
     return;
   }
   link->sock = s;
+  // The socket stays until the next attempt, which closes it (a descriptor freed by
+  // then may fit).
+  if (!varn_socket_selectable(s, "CoE link")) return;
   if (varn_set_nodelay(s) != 0) varn_perror("Failed to set TCP_NODELAY on socket\n");
   // Bounded, so that an address nobody answers cannot hold the thread (and destroy).
   if (varn_connect_ipv4_timeout(s, link->address, link->port, int64_t(link->connectTimeoutMs) * 1000) != 0) {

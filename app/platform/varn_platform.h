@@ -33,6 +33,9 @@ varn_socket varn_tcp_socket();               // VARN_INVALID_SOCKET on failure
 int varn_close_socket(varn_socket s);
 int varn_shutdown_socket(varn_socket s);     // both directions
 bool varn_socket_valid(varn_socket s);
+// False, with a log line naming the descriptor and what it is for, when `s` cannot go
+// into an fd_set (on POSIX, FD_SETSIZE or above: writing it would run past the set).
+bool varn_socket_selectable(varn_socket s, const char* what);
 
 int varn_set_reuseaddr(varn_socket s);       // 0 or -1 (errno set)
 int varn_set_nodelay(varn_socket s);

@@ -2,6 +2,8 @@
 
 #include "app/platform/varn_platform.h"
 
+#include "app/log/varn_log.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -22,6 +24,13 @@ int varn_close_socket(varn_socket s) { return ::close(s); }
 int varn_shutdown_socket(varn_socket s) { return ::shutdown(s, SHUT_RDWR); }
 
 bool varn_socket_valid(varn_socket s) { return s >= 0; }
+
+bool varn_socket_selectable(varn_socket s, const char* what) {
+  if (s >= 0 && s < FD_SETSIZE) return true;
+  VARNLog("%s: socket %i is beyond what the wait can watch (%i)\n", what, static_cast<int>(s),
+          static_cast<int>(FD_SETSIZE));
+  return false;
+}
 
 static int setIntOption(varn_socket s, int level, int name, int value) {
   return ::setsockopt(s, level, name, &value, sizeof(value)) == 0 ? 0 : -1;
@@ -124,6 +133,10 @@ int varn_connect_ipv4_timeout(varn_socket s, const char* dotted, uint16_t port, 
     uint64_t now = varn_monotonic_ns();
     if (now >= deadline) {
       errno = ETIMEDOUT;
+      return -1;
+    }
+    if (!varn_socket_selectable(s, "connect")) {
+      errno = EMFILE;
       return -1;
     }
     fd_set w;

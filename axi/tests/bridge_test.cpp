@@ -8,6 +8,11 @@
 #include <thread>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 #include "axi/tests/bridge_rig.h"
 
 namespace {
@@ -495,6 +500,34 @@ TEST(AxiBridge, DestroyIsPromptWithClientsConnected) {
   EXPECT_LT((varn_monotonic_ns() - t0) / 1000000u, 200u);
   EXPECT_TRUE(sawClose(rig.raws[0]));
 }
+
+#ifndef _WIN32
+TEST(AxiBridge, DescriptorsTheWaitCannotWatchAreRefused) {
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+  const rlim_t need = FD_SETSIZE + 16;
+  if (old.rlim_max != RLIM_INFINITY && old.rlim_max < need) GTEST_SKIP() << "descriptor limit " << old.rlim_max;
+  rlimit raised = old;
+  if (raised.rlim_cur != RLIM_INFINITY && raised.rlim_cur < need) raised.rlim_cur = need;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &raised), 0);
+  varnaxitest::LogCapture log;
+  varn_socket pair[2];
+  ASSERT_EQ(varn_socketpair(pair), 0);
+  const int high = dup2(pair[0], FD_SETSIZE + 5);
+  ASSERT_EQ(high, FD_SETSIZE + 5);
+  uint16_t port = 0;
+  varn_socket listener = varnaxitest::listenLoopback(&port);
+  EXPECT_EQ(VARNAXIBridgeCreate(high, listener), nullptr);
+  EXPECT_EQ(log.count("AXI bridge upstream: socket " + std::to_string(high) + " is beyond what the wait can watch (" +
+                      std::to_string(FD_SETSIZE) + ")\n"),
+            1);
+  VARNAXIBridge* ok = VARNAXIBridgeCreate(pair[0], listener);
+  EXPECT_NE(ok, nullptr) << "the same stream on a low descriptor works";
+  VARNAXIBridgeDestroy(&ok);
+  for (int fd : {high, pair[0], pair[1], listener}) varn_close_socket(fd);
+  setrlimit(RLIMIT_NOFILE, &old);
+}
+#endif
 
 TEST(AxiBridge, UnknownCommandsAreDropped) {
   BridgeRig rig;
