@@ -36,6 +36,7 @@ struct ClientState {
   VARNAXIAssembler window{};
   uint8_t mask = 0;
   uint32_t bulkRemainder = 0;  // payload bytes still to come from this client
+  int numbers = 0;             // upstream numbers its requests hold
   bool bulkDiscard = false;    // the remainder belongs to a refused bulk write
   uint64_t bulkProgressMs = 0;
   uint8_t out[kBuf];
@@ -77,7 +78,15 @@ class Worker {
     return false;
   }
   int freeNumbers() const { return kNumbers - inUse_; }
+  // With several clients connected none may hold more than its part of the numbers, so
+  // that a pipelining client leaves the FPGA's queue short for the others' requests.
+  int cap() const {
+    int n = 0;
+    for (const auto& c : c_) n += varn_socket_valid(c.sock) ? 1 : 0;
+    return n > 1 ? kNumbers / n : kNumbers;
+  }
   void freeNumber(uint8_t s) {
+    if (originClient_[s] < VARN_AXI_BRIDGE_MAX_CLIENTS) --c_[originClient_[s]].numbers;
     if (originLate_[s]) --late_;
     originLate_[s] = false;
     originClient_[s] = kFree;
@@ -180,6 +189,7 @@ void Worker::dropClient(int i, const char* message) {
   // Its outstanding answers must not reach whoever takes the slot next.
   for (int s = 0; s < 256; ++s)
     if (originClient_[s] == i) originClient_[s] = kOrphan;
+  c.numbers = 0;
   if (c.bulkRemainder && !c.bulkDiscard) {
     // The FPGA is in the middle of this client's payload and would read every later
     // request as payload bytes: complete the payload with zeros so its stream stays framed.
@@ -337,6 +347,7 @@ void Worker::acceptClient() {
   c.bulkRemainder = 0;
   c.bulkDiscard = false;
   c.outLen = 0;
+  c.numbers = 0;
   VARNLog("New client connected\n");
   publish();
 }
@@ -354,6 +365,7 @@ void Worker::forward(int i, uint8_t* pkt) {
   originMs_[s] = nowMs();
   originOrder_[s] = sent_++;
   ++inUse_;
+  ++c_[i].numbers;
   pkt[1] = s;
   VARNAXIPacketSeal(pkt);
   std::memcpy(up_ + upLen_, pkt, VARN_AXI_PACKET_SIZE);
@@ -429,8 +441,8 @@ void Worker::serveClient(int i, int numbers) {
   publish();
 }
 
-// Runs only when every number is in use: notes the overdue ones, whose numbers come
-// back into use once the FPGA has answered something sent after them.
+// Notes the overdue requests, whose numbers come back into use once the FPGA has
+// answered something sent after them, and asks the FPGA for such an answer.
 void Worker::reclaimStale() {
   uint64_t now = nowMs();
   int count = 0;
@@ -444,7 +456,7 @@ void Worker::reclaimStale() {
   }
   if (count) VARNLog("%i upstream requests unanswered for %i ms or more\n", count, VARN_AXI_BRIDGE_RECLAIM_MS);
   // Never inside a bulk payload, which the FPGA would take the test request for.
-  if (late_ > 0 && freeNumbers() == 0 && !bulkForwarding()) probe();
+  if (late_ > 0 && !bulkForwarding()) probe();
 }
 
 void Worker::releaseLateBefore(uint64_t order) {
@@ -504,17 +516,18 @@ void Worker::run() {
     watch(b_->upstream);
     watch(b_->listener);
     bool eligible[VARN_AXI_BRIDGE_MAX_CLIENTS] = {};
+    const int limit = cap();
     for (int i = 0; i < VARN_AXI_BRIDGE_MAX_CLIENTS; ++i) {
       const ClientState& c = c_[i];
       if (!varn_socket_valid(c.sock)) continue;
       // While a bulk payload is under way only its sender is read, so that the payload
       // reaches the FPGA in one piece; without free numbers, only payload bytes can move.
       bool bulk = c.bulkRemainder && !c.bulkDiscard;
-      eligible[i] = exclusive ? bulk : (!stalled || c.bulkRemainder);
+      eligible[i] = exclusive ? bulk : ((!stalled && c.numbers < limit) || c.bulkRemainder);
       if (eligible[i]) watch(c.sock);
     }
     int64_t timeoutUs = -1;
-    if (stalled || exclusive) timeoutUs = 100000;
+    if (stalled || exclusive || inUse_ > 0) timeoutUs = 100000;
 
     int r = varn_select(maxFd + 1, &rs, nullptr, timeoutUs);
     if (r < 0) {
@@ -534,7 +547,7 @@ void Worker::run() {
       if (retired_) break;
     }
     if (FD_ISSET(b_->listener, &rs)) acceptClient();
-    if (stalled) reclaimStale();
+    if (inUse_ > 0) reclaimStale();
     if (exclusive) checkBulkStall();
     // Every client with requests waiting gets its share of the free numbers, and the
     // first place moves round, so that a pipelining client cannot starve the others.
@@ -550,6 +563,8 @@ void Worker::run() {
       if (!varn_socket_valid(c_[i].sock)) continue;
       int left = ready - k;
       int share = (freeNumbers() + left - 1) / left;
+      if (share > cap() - c_[i].numbers) share = cap() - c_[i].numbers;
+      if (share < 0) share = 0;
       if (share == 0 && !c_[i].bulkRemainder) continue;
       serveClient(i, share);
       // The rest of a bulk payload comes before anything of anybody else.

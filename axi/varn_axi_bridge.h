@@ -15,11 +15,12 @@ constexpr int VARN_AXI_BRIDGE_MAX_CLIENTS = 16;
 // Largest bulk write a client may pass through. Longer ones (and lengths that are not
 // a multiple of 16) are refused: their payload is read and dropped, not forwarded.
 constexpr uint32_t VARN_AXI_BRIDGE_MAX_BULK = 16u * 1024 * 1024;
-// An upstream request unanswered for this long is overdue once the bridge runs out of
-// free numbers: its number comes back into use as soon as the FPGA has answered a
-// request sent after it (the FPGA answers in order), never before, so that a late
-// answer cannot reach another request. With every number taken, the bridge sends test
-// requests of its own under one reserved number to learn that; clients share 255.
+// An upstream request unanswered for this long is overdue: its number comes back into
+// use as soon as the FPGA has answered a request sent after it (the FPGA answers in
+// order), never before, so that a late answer cannot reach another request. While
+// numbers are overdue the bridge sends a test request of its own, under one reserved
+// number, every second to learn that; clients share the other 255, each at most its
+// part (255 divided by the clients connected).
 constexpr int VARN_AXI_BRIDGE_RECLAIM_MS = 5000;
 // A client that stops sending in the middle of a bulk payload holds up every other
 // client; after this long without a byte it is dropped.

@@ -15,7 +15,7 @@ enum : int {
   VARN_BIT_UNKNOWN_DEVICE = 2,  // the device has no device-table row
   VARN_BIT_WRONG_VENDOR = 3,    // the operation does not apply to an Intel device
   VARN_BIT_BAD_INDEX = 4,       // device index not below the device count; or no identification in a .bit
-  VARN_BIT_STATUS_FAILED = 5,   // the CoE status request failed
+  VARN_BIT_STATUS_FAILED = 5,   // the CoE status request or a data shift failed
   VARN_BIT_MISREAD = 6,         // the file gave fewer bytes than it had when the load began
   VARN_BIT_MISMATCH = 7,        // wrong extension or part; start refused; configuration not done
   VARN_BIT_OPEN_FAILED = 8,     // the file cannot be opened for reading

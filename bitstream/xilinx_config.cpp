@@ -126,8 +126,9 @@ int streamFile(VARNJtag* jtag, uint32_t device, const char* path, BitFile& file,
     // Each byte goes out most significant bit first, as the configuration logic wants.
     const int rc = varn_jtag_comm_tap_dr_shift(jtag, form.device, 8ull * n, jtag->deviceCount, data, nullptr,
                                                form.endState, true);
-    if (rc != 0 && isCoE(jtag)) {
-      VARNLog("CoE data shift failed at byte %" PRIu64 " of %" PRIu64 " of %s; load abandoned\n", sent, length, path);
+    if (rc != 0) {
+      VARNLog("%s data shift failed at byte %" PRIu64 " of %" PRIu64 " of %s; load abandoned\n",
+              isCoE(jtag) ? "CoE" : "JTAG", sent, length, path);
       return VARN_BIT_STATUS_FAILED;
     }
     sent += n;

@@ -175,7 +175,8 @@ TEST_F(FtdiLoad, BadInputLeavesTheDeviceAsReported) {
 
 TEST_F(FtdiLoad, AFileThatShrinksWhileLoadingIsReported) {
   ASSERT_NO_FATAL_FAILURE(board("device VU9P\n"));
-  const std::string path = write("shrink.bit", makeBit("VU9P", 400));
+  // Large enough that the load lasts well beyond a scheduling delay of the cutter.
+  const std::string path = write("shrink.bit", makeBit("VU9P", 4000));
   std::atomic<bool> stop{false}, cut{false};
   std::thread cutter([&] {
     while (!stop) {
@@ -200,6 +201,42 @@ TEST_F(FtdiLoad, AFileThatShrinksWhileLoadingIsReported) {
   // The chain still works after the cut-off shift: the next load goes through.
   const std::string good = write("good.bit", makeBit("VU9P"));
   EXPECT_EQ(VARNJtagLoadBitstream(jtag, 0, good.c_str(), 0, &progress), 0);
+}
+
+// The driver fails in the middle of a load: the load stops and says so, nothing of the
+// failed exchange is sent again, and the next load of the same device goes through.
+TEST_F(FtdiLoad, ADriverFailureInTheMiddleOfALoadEndsItAndTheNextLoadWorks) {
+  ASSERT_NO_FATAL_FAILURE(board("device VU9P\n"));
+  const std::string path = write("good.bit", makeBit("VU9P", 400));
+  const uint64_t writesBefore = counters().writes;
+  ASSERT_EQ(VARNJtagLoadBitstream(jtag, 0, path.c_str(), 0, &progress), 0);
+  const uint64_t writesPerLoad = counters().writes - writesBefore;
+  ASSERT_GT(writesPerLoad, 8u);
+  struct Case {
+    const char* fault;
+    int count;
+    int rc;
+  };
+  // A write well into the stream ends the load. A housecleaning poll whose reply did
+  // not come (or came short) is polled again, and the load completes.
+  for (const Case& c : {Case{"write_failure_in", int(writesPerLoad / 2), 5}, Case{"read_timeout", 16, 0},
+                        Case{"short_read", 1, 0}}) {
+    SCOPED_TRACE(c.fault);
+    bittest::LogCapture log;
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(varnsim_inject_fault(serial.c_str(), c.fault, c.count), 0);
+    EXPECT_EQ(VARNJtagLoadBitstream(jtag, 0, path.c_str(), 0, &progress), c.rc) << log.text();
+    testing::internal::GetCapturedStderr();
+    if (c.rc == 5) {
+      EXPECT_LT(progress.load(), 100.0);
+      EXPECT_EQ(log.count("JTAG data shift failed at byte"), 1);
+      EXPECT_FALSE(device(0).done);
+    } else {
+      EXPECT_TRUE(device(0).done);
+    }
+    EXPECT_EQ(VARNJtagLoadBitstream(jtag, 0, path.c_str(), 0, &progress), 0);
+    EXPECT_TRUE(device(0).done);
+  }
 }
 
 TEST_F(FtdiLoad, IntelGoodLoad) {

@@ -45,6 +45,7 @@ struct ChannelFaults {
   int shortReads = 0;      // the next N reads deliver half of what was asked
   int readTimeouts = 0;    // the next N reads deliver nothing, after their time-out
   int writeFailures = 0;   // the next N writes fail with an I/O error
+  int writeFailureIn = 0;  // >0: the Nth write from now fails with an I/O error (once)
 };
 
 struct ChannelSpec {

@@ -160,6 +160,7 @@ VARN_FT_API FT_STATUS FT_Write(FT_HANDLE ftHandle, LPVOID lpBuffer, DWORD dwByte
       --e.faults.writeFailures;
       return FT_IO_ERROR;
     }
+    if (e.faults.writeFailureIn > 0 && --e.faults.writeFailureIn == 0) return FT_IO_ERROR;
     size_t n = e.ch->write(static_cast<const uint8_t*>(lpBuffer), dwBytesToWrite, now,
                            uint64_t{e.writeTimeoutMs} * kPsPerMs);
     if (lpBytesWritten) *lpBytesWritten = static_cast<DWORD>(n);

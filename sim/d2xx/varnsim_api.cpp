@@ -120,8 +120,10 @@ VARNSIM_API int varnsim_inject_fault(const char* serial, const char* kind, int c
   if (k == "short_read") e->faults.shortReads = count;
   else if (k == "read_timeout") e->faults.readTimeouts = count;
   else if (k == "write_failure") e->faults.writeFailures = count;
+  else if (k == "write_failure_in") e->faults.writeFailureIn = count;
   else {
-    Registry::get().setError("unknown fault '" + k + "' (short_read, read_timeout, write_failure, open_failure)");
+    Registry::get().setError("unknown fault '" + k +
+                             "' (short_read, read_timeout, write_failure, write_failure_in, open_failure)");
     return -1;
   }
   return 0;
