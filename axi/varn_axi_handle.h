@@ -22,6 +22,7 @@ struct VARNAXITxSlot {
   // The waiter has taken its result (or there is none). Until then the slot must not
   // be passed by txTail, or a later request could reuse it under a sleeping waiter.
   uint8_t released;
+  uint8_t bulk;  // a bulk write: its answer carries another address
 };
 
 struct VARNAXIIrqEntry {
@@ -47,6 +48,10 @@ struct _VARNAXI {
   uint8_t txHead = 0;
   uint8_t txTail = 0;
   VARNAXITxSlot txSlots[256] = {};
+  // Whether the target repeats a request's address in its answers, learnt per command
+  // from its answers (under txLock); once known, an answer with another address is a
+  // late one for an earlier request under the same sequence number, not this one's.
+  bool echoesAddress[16] = {};
   uint8_t irqHead = 0;
   uint8_t irqTail = 0;
   VARNAXIIrqEntry irqQueue[256] = {};

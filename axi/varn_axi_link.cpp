@@ -27,12 +27,13 @@ void advanceTail(_VARNAXI* axi) {
 }
 
 // Caller holds txLock; the ring is not full.
-uint8_t claimSlot(_VARNAXI* axi, const uint8_t* request) {
+uint8_t claimSlot(_VARNAXI* axi, const uint8_t* request, bool bulk = false) {
   uint8_t idx = axi->txHead;
   VARNAXITxSlot& s = axi->txSlots[idx];
   std::memcpy(s.request, request, VARN_AXI_PACKET_SIZE);
   std::memset(s.answer, 0, VARN_AXI_PACKET_SIZE);
   s.done = s.ok = s.abandoned = s.released = 0;
+  s.bulk = bulk ? 1 : 0;
   ++axi->txHead;
   return idx;
 }
@@ -92,6 +93,11 @@ void storeAnswer(_VARNAXI* axi, const uint8_t* packet) {
     for (uint8_t i = axi->txTail; i != axi->txHead; ++i) {
       VARNAXITxSlot& s = axi->txSlots[i];
       if (s.request[0] != cmd || s.request[1] != packet[1]) continue;
+      if (!s.bulk && (cmd == VARN_AXI_CMD_READ || cmd == VARN_AXI_CMD_WRITE)) {
+        const uint64_t want = VARNAXIPacketAddress(s.request), got = VARNAXIPacketAddress(packet);
+        if (got == want && got != 0) axi->echoesAddress[cmd] = true;
+        if (axi->echoesAddress[cmd] && got != want) continue;
+      }
       if (packet[0] & VARN_AXI_FLAG_OVERFLOW) VARNLog("AXI Req Buffer Overflow\n");
       if (s.done) {
         // A second answer, or one for a waiter that gave up.
@@ -251,7 +257,7 @@ int VARNAXIWriteBulk(_VARNAXI* axi, const uint8_t* data, uint32_t length, uint64
     uint8_t asWrite[VARN_AXI_PACKET_SIZE];
     std::memcpy(asWrite, header, sizeof(asWrite));
     asWrite[0] = VARN_AXI_CMD_WRITE;
-    idx = claimSlot(axi, asWrite);
+    idx = claimSlot(axi, asWrite, true);
     if (!sendRaw(axi, header, sizeof(header))) {
       VARNLog("Send failed!\n");
       _VARNAXIDropConnection(axi);
