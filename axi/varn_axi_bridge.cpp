@@ -37,7 +37,6 @@ struct ClientState {
   uint8_t mask = 0;
   uint32_t bulkRemainder = 0;  // payload bytes still to come from this client
   int numbers = 0;             // upstream numbers its requests hold
-  bool bulkDiscard = false;    // the remainder belongs to a refused bulk write
   uint64_t bulkProgressMs = 0;
   uint8_t out[kBuf];
   size_t outLen = 0;
@@ -74,7 +73,7 @@ class Worker {
  private:
   bool bulkForwarding() const {
     for (const auto& c : c_)
-      if (varn_socket_valid(c.sock) && c.bulkRemainder && !c.bulkDiscard) return true;
+      if (varn_socket_valid(c.sock) && c.bulkRemainder) return true;
     return false;
   }
   int freeNumbers() const { return kNumbers - inUse_; }
@@ -190,7 +189,7 @@ void Worker::dropClient(int i, const char* message) {
   for (int s = 0; s < 256; ++s)
     if (originClient_[s] == i) originClient_[s] = kOrphan;
   c.numbers = 0;
-  if (c.bulkRemainder && !c.bulkDiscard) {
+  if (c.bulkRemainder) {
     // The FPGA is in the middle of this client's payload and would read every later
     // request as payload bytes: complete the payload with zeros so its stream stays framed.
     VARNLog("Client %i left during a bulk write - padding the last %u bytes upstream\n", i, c.bulkRemainder);
@@ -205,7 +204,6 @@ void Worker::dropClient(int i, const char* message) {
     }
   }
   c.bulkRemainder = 0;
-  c.bulkDiscard = false;
   c.outLen = 0;
   c.mask = 0;
   VARNAXIAssemblerReset(&c.window);
@@ -339,13 +337,13 @@ void Worker::acceptClient() {
     return;
   }
   if (varn_set_nodelay(s) != 0) varn_perror("TCP_NODELAY");
+  if (varn_set_keepalive(s) != 0) varn_perror("TCP keepalive");
   ClientState& c = c_[slot];
   c.sock = s;
   b_->clients[slot] = s;
   VARNAXIAssemblerReset(&c.window);
   c.mask = 0;
   c.bulkRemainder = 0;
-  c.bulkDiscard = false;
   c.outLen = 0;
   c.numbers = 0;
   VARNLog("New client connected\n");
@@ -394,12 +392,9 @@ void Worker::serveClient(int i, int numbers) {
   while (len > 0) {
     if (c.bulkRemainder) {
       uint32_t take = len < c.bulkRemainder ? uint32_t(len) : c.bulkRemainder;
-      if (!c.bulkDiscard) {
-        std::memcpy(up_ + upLen_, p, take);
-        upLen_ += take;
-      }
+      std::memcpy(up_ + upLen_, p, take);
+      upLen_ += take;
       c.bulkRemainder -= take;
-      if (!c.bulkRemainder) c.bulkDiscard = false;
       c.bulkProgressMs = nowMs();
       p += take;
       len -= take;
@@ -416,16 +411,18 @@ void Worker::serveClient(int i, int numbers) {
         uint32_t length = VARNAXIPacketData(pkt);
         c.bulkProgressMs = nowMs();
         if (length % 16 != 0 || length > VARN_AXI_BRIDGE_MAX_BULK) {
-          // Forwarding it would leave the FPGA reading a payload nobody can frame.
-          VARNLog("Refused bulk write of %u bytes from client %i (a multiple of 16 up to %u is allowed)\n", length,
-                  i, VARN_AXI_BRIDGE_MAX_BULK);
-          c.bulkRemainder = length;
-          c.bulkDiscard = true;
-          break;
+          // Forwarding it would leave the FPGA reading a payload nobody can frame, and
+          // swallowing the declared length (up to 4 GiB) would lose that much of the
+          // client's later requests without a word: the client is closed instead.
+          VARNLog("Refused bulk write of %u bytes from client %i (a multiple of 16 up to %u is allowed); "
+                  "closing its connection\n",
+                  length, i, VARN_AXI_BRIDGE_MAX_BULK);
+          if (flushUpstream()) dropClient(i, nullptr);
+          publish();
+          return;
         }
         forward(i, pkt);
         c.bulkRemainder = length;
-        c.bulkDiscard = false;
         break;
       }
       case VARN_AXI_CMD_IRQ_MASK:
@@ -493,7 +490,7 @@ void Worker::checkBulkStall() {
   uint64_t now = nowMs();
   for (int i = 0; i < VARN_AXI_BRIDGE_MAX_CLIENTS; ++i) {
     ClientState& c = c_[i];
-    if (!varn_socket_valid(c.sock) || !c.bulkRemainder || c.bulkDiscard) continue;
+    if (!varn_socket_valid(c.sock) || !c.bulkRemainder) continue;
     if (now - c.bulkProgressMs < uint64_t(VARN_AXI_BRIDGE_BULK_STALL_MS)) continue;
     VARNLog("Client %i sent nothing for %i ms in the middle of a bulk write - dropping it\n", i,
             VARN_AXI_BRIDGE_BULK_STALL_MS);
@@ -522,7 +519,7 @@ void Worker::run() {
       if (!varn_socket_valid(c.sock)) continue;
       // While a bulk payload is under way only its sender is read, so that the payload
       // reaches the FPGA in one piece; without free numbers, only payload bytes can move.
-      bool bulk = c.bulkRemainder && !c.bulkDiscard;
+      bool bulk = c.bulkRemainder;
       eligible[i] = exclusive ? bulk : ((!stalled && c.numbers < limit) || c.bulkRemainder);
       if (eligible[i]) watch(c.sock);
     }
@@ -568,7 +565,7 @@ void Worker::run() {
       if (share == 0 && !c_[i].bulkRemainder) continue;
       serveClient(i, share);
       // The rest of a bulk payload comes before anything of anybody else.
-      if (varn_socket_valid(c_[i].sock) && c_[i].bulkRemainder && !c_[i].bulkDiscard) break;
+      if (varn_socket_valid(c_[i].sock) && c_[i].bulkRemainder) break;
     }
   }
   if (!retired_) closeClients();

@@ -12,8 +12,8 @@
 struct VARNAXIBridge;
 
 constexpr int VARN_AXI_BRIDGE_MAX_CLIENTS = 16;
-// Largest bulk write a client may pass through. Longer ones (and lengths that are not
-// a multiple of 16) are refused: their payload is read and dropped, not forwarded.
+// Largest bulk write a client may pass through. A longer one (or a length that is not
+// a multiple of 16) is refused with a log line and its client's connection closed.
 constexpr uint32_t VARN_AXI_BRIDGE_MAX_BULK = 16u * 1024 * 1024;
 // An upstream request unanswered for this long is overdue: its number comes back into
 // use as soon as the FPGA has answered a request sent after it (the FPGA answers in

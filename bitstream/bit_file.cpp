@@ -1,7 +1,13 @@
 #include "bitstream/bit_file.h"
 
+#include <cerrno>
+#include <cstring>
+
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -26,8 +32,33 @@ int64_t tell(std::FILE* f) {
 
 bool BitFile::open(const char* path, bool buffered) {
   close();
+  why_ = "no file named";
   if (path == nullptr) return false;
+#ifdef _WIN32
   file_ = std::fopen(path, "rb");
+  if (file_ == nullptr) why_ = std::strerror(errno);
+#else
+  // Opened without waiting, so that a FIFO nobody writes cannot hold the caller.
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    why_ = std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    why_ = "not a regular file";
+    ::close(fd);
+    return false;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  file_ = ::fdopen(fd, "rb");
+  if (file_ == nullptr) {
+    why_ = std::strerror(errno);
+    ::close(fd);
+    return false;
+  }
+#endif
   if (file_ != nullptr && !buffered) std::setvbuf(file_, nullptr, _IONBF, 0);
   return file_ != nullptr;
 }

@@ -15,7 +15,10 @@ class BitFile {
   // false when the file cannot be opened for reading. Unbuffered files read straight
   // into the caller's chunk (one system read per chunk, no stale buffered bytes when
   // the file changes meanwhile); byte-by-byte scans want the buffer.
+  // Only regular files open: a FIFO or a device would block or never end.
   bool open(const char* path, bool buffered = true);
+  // Why the last open failed, for the log.
+  const char* why() const { return why_; }
   bool isOpen() const { return file_ != nullptr; }
   void close();
 
@@ -31,4 +34,5 @@ class BitFile {
 
  private:
   std::FILE* file_ = nullptr;
+  const char* why_ = "";
 };

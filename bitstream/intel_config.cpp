@@ -174,7 +174,7 @@ int varn_bit_load_intel(VARNJtag* jtag, uint32_t device, const char* path, VARNP
 
   BitFile file;
   if (!file.open(path, false)) {
-    VARNLog("Bitstream %s cannot be opened for reading\n", path ? path : "(none)");
+    VARNLog("Bitstream %s cannot be opened for reading (%s)\n", path ? path : "(none)", file.why());
     return VARN_BIT_OPEN_FAILED;
   }
   const int64_t length = file.length();

@@ -146,7 +146,7 @@ int streamFile(VARNJtag* jtag, uint32_t device, const char* path, BitFile& file,
 int loadXilinx(VARNJtag* jtag, uint32_t device, const char* path, int skipHouseclean, VARNProgressCell* progress) {
   BitFile file;
   if (!file.open(path, false)) {
-    VARNLog("Bitstream %s cannot be opened for reading\n", path ? path : "(none)");
+    VARNLog("Bitstream %s cannot be opened for reading (%s)\n", path ? path : "(none)", file.why());
     return VARN_BIT_OPEN_FAILED;
   }
   if (skipHouseclean == 0) {

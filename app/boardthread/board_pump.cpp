@@ -112,6 +112,8 @@ void acceptOn(VARNBoardPump* p, int d) {
     varn_close_socket(s);
     return;
   }
+  // A client that vanished without closing would otherwise hold the port for ever.
+  if (varn_set_keepalive(s) != 0) varn_perror("Failed to set TCP keepalive on the client socket");
   VARNLog("Accepting Client\n");
   p->lane[d].outStart = 0;
   p->lane[d].outLen = 0;

@@ -1,9 +1,11 @@
 #include "app/cli/command_line.h"
 
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 #include "app/log/varn_log.h"
@@ -23,7 +25,20 @@ static T truncatedTo(const char* text) {
 
 static void openLogCopy(const char* path) {
   if (logFile != nullptr) std::fclose(logFile);  // a repeated -f replaces the first
-  logFile = std::fopen(path, "w+");              // no copy (and no message) when it fails
+  logFile = std::fopen(path, "w+");
+  // Without the copy the program goes on, but the user should know why it is missing.
+  if (logFile == nullptr) VARNLog("Cannot write the log file %s (%s); going on without it\n", path, std::strerror(errno));
+}
+
+// A port option: a number outside 0..65535 would wrap round to some other port, so it
+// is refused and the setting keeps its value.
+static void setPort(uint16_t* setting, char option, const char* text) {
+  long long value = VARNParseDecimal(text);
+  if (value < 0 || value > 65535) {
+    VARNLog("Error - port %s for -%c is not a TCP port (0..65535); keeping %hu\n", text, option, *setting);
+    return;
+  }
+  *setting = static_cast<uint16_t>(value);
 }
 
 int VARNParseOptions(int argc, char* argv[]) {
@@ -66,10 +81,10 @@ int VARNParseOptions(int argc, char* argv[]) {
         gUseManagement = true;
         break;
       case 'n': case 'N':
-        gManagementPort = truncatedTo<uint16_t>(optarg);
+        setPort(&gManagementPort, 'n', optarg);
         break;
       case 'p': case 'P':
-        gStartPort = truncatedTo<uint16_t>(optarg);
+        setPort(&gStartPort, 'p', optarg);
         break;
       case 'v': case 'V':
         gSetVCCINT = true;
@@ -103,7 +118,7 @@ int VARNParseOptions(int argc, char* argv[]) {
         break;
       case 'j': case 'J':
         gEnableXVC = true;
-        gXVCPort = truncatedTo<uint16_t>(optarg);
+        setPort(&gXVCPort, 'j', optarg);
         break;
       case 'r': case 'R':
         gSetFTDIJTAGLatency = truncatedTo<uint8_t>(optarg);

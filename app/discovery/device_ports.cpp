@@ -11,16 +11,20 @@
 #include "jtag/varn_jtag.h"
 
 uint16_t VARNBindFirstFreePort(varn_socket s, uint16_t start) {
-  uint16_t port = start;
-  for (int tried = 0; tried < VARN_PORT_SEARCH_LIMIT; ++tried, ++port) {
-    if (port == 0) continue;  // reached by wrapping round past 65535
-    if (varn_bind_any(s, port) == 0) return port;
+  // Ports never wrap round past 65535 to low ones.
+  uint32_t port = start == 0 ? 1 : start;
+  for (int tried = 0; tried < VARN_PORT_SEARCH_LIMIT && port <= 65535; ++tried, ++port) {
+    if (varn_bind_any(s, static_cast<uint16_t>(port)) == 0) return static_cast<uint16_t>(port);
     if (!varn_error_is_addrinuse()) {
       varn_perror("Failed binding socket to port\n");
+      VARNLog("Binding TCP port %u failed (error %i)\n", port, varn_error_code());
       return 0;
     }
   }
-  VARNLog("No free TCP port among the %i from %hu upwards\n", VARN_PORT_SEARCH_LIMIT, start);
+  if (port > 65535)
+    VARNLog("No free TCP port from %hu up to 65535\n", start);
+  else
+    VARNLog("No free TCP port among the %i from %hu upwards\n", VARN_PORT_SEARCH_LIMIT, start);
   return 0;
 }
 

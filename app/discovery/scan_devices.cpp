@@ -36,6 +36,10 @@ static void addCoEBoards(FILE* portsFile) {
     if (piece.empty()) continue;  // ",," and a leading or trailing comma name no board
     VARNLog("Adding CoE Device at %s\n", piece.c_str());
     if (boardTablesFull("CoE board", piece.c_str())) continue;
+    uint32_t ip = 0;
+    if (piece.rfind("usb://", 0) != 0 && varn_parse_ipv4(piece.c_str(), &ip) != 1)
+      VARNLog("CoE Device %s: not an IPv4 address (dotted, like 192.168.1.20), so it cannot be reached\n",
+              piece.c_str());
     registerCoEBoard(piece.c_str(), portsFile);
   }
 }

@@ -39,6 +39,13 @@ bool varn_socket_selectable(varn_socket s, const char* what);
 
 int varn_set_reuseaddr(varn_socket s);       // 0 or -1 (errno set)
 int varn_set_nodelay(varn_socket s);
+// TCP keepalive probes after VARN_KEEPALIVE_IDLE_S idle seconds, every
+// VARN_KEEPALIVE_INTERVAL_S, VARN_KEEPALIVE_PROBES of them: a client that vanished
+// without closing frees its port within about two minutes. 0 or -1.
+constexpr int VARN_KEEPALIVE_IDLE_S = 60;
+constexpr int VARN_KEEPALIVE_INTERVAL_S = 10;
+constexpr int VARN_KEEPALIVE_PROBES = 6;
+int varn_set_keepalive(varn_socket s);
 int varn_set_quickack(varn_socket s);        // a no-op returning 0 where the option does not exist
 int varn_set_nonblocking(varn_socket s, bool on);
 

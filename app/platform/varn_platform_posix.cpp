@@ -40,6 +40,15 @@ int varn_set_reuseaddr(varn_socket s) { return setIntOption(s, SOL_SOCKET, SO_RE
 
 int varn_set_nodelay(varn_socket s) { return setIntOption(s, IPPROTO_TCP, TCP_NODELAY, 1); }
 
+int varn_set_keepalive(varn_socket s) {
+  if (setIntOption(s, SOL_SOCKET, SO_KEEPALIVE, 1) != 0) return -1;
+#ifdef TCP_KEEPIDLE
+  if (setIntOption(s, IPPROTO_TCP, TCP_KEEPIDLE, VARN_KEEPALIVE_IDLE_S) != 0) return -1;
+#endif
+  if (setIntOption(s, IPPROTO_TCP, TCP_KEEPINTVL, VARN_KEEPALIVE_INTERVAL_S) != 0) return -1;
+  return setIntOption(s, IPPROTO_TCP, TCP_KEEPCNT, VARN_KEEPALIVE_PROBES);
+}
+
 int varn_set_quickack(varn_socket s) {
 #ifdef TCP_QUICKACK
   return setIntOption(s, IPPROTO_TCP, TCP_QUICKACK, 1);

@@ -129,6 +129,27 @@ TEST_F(Bridge, LogFileHoldsEveryMessage) {
   EXPECT_EQ(read(dir_ / "log.txt"), r.out);
 }
 
+// Settings that cannot be used are named with the reason, and the program goes on
+// without them instead of using something else in their place.
+TEST_F(Bridge, UnusableLogFilePortsAndAddressesAreNamed) {
+  Outcome r = run("-a -f missing/log.txt -p 70000 -n -5 -j 65536");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("Cannot write the log file missing/log.txt (No such file or directory); going on without it\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("Error - port 70000 for -p is not a TCP port (0..65535); keeping 2000\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Error - port -5 for -n is not a TCP port (0..65535); keeping 1999\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Error - port 65536 for -j is not a TCP port (0..65535); keeping 2345\n"), std::string::npos);
+  r = run("-f .");
+  EXPECT_NE(r.out.find("Cannot write the log file . (Is a directory); going on without it\n"), std::string::npos);
+  r = run("-c board7.lab");
+  EXPECT_NE(r.out.find("Adding CoE Device at board7.lab\nCoE Device board7.lab: not an IPv4 address (dotted, like "
+                       "192.168.1.20), so it cannot be reached\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("Failed to create VARN JTAG CoE Connection with error 7\n"), std::string::npos);
+}
+
 TEST_F(Bridge, GuiWithoutBoardsPrintsTheLastFiftyRingLines) {
   std::string args = "-g";
   for (int i = 0; i < 52; ++i) args += " -z";

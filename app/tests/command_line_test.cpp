@@ -163,9 +163,10 @@ TEST_F(CommandLine, LogFileIsOpenedTruncatedAndReceivesLaterMessages) {
   EXPECT_EQ(std::string(buf, n), "Error - invalid parameter -z\n");
 }
 
-TEST_F(CommandLine, UnopenableLogFileIsSilentlyLeftOut) {
+TEST_F(CommandLine, UnopenableLogFileIsNamedAndLeftOut) {
   ArgVector args{"-f", "/nonexistent-dir/log.txt"};
-  EXPECT_EQ(parse(args), "");
+  EXPECT_EQ(parse(args),
+            "Cannot write the log file /nonexistent-dir/log.txt (No such file or directory); going on without it\n");
   EXPECT_EQ(logFile, nullptr);
 }
 

@@ -2,8 +2,13 @@
 // chips (the simulated D2XX library, preloaded) and simulated CoE board controllers
 // (varn_board_sim), with real command lines. What is listed, what is opened, which
 // ports the FPGAs get, what "virtual_ports" says, and the limits.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -67,6 +72,52 @@ TEST_F(Discovery, ListOnlyShowsEveryJtagChannelWithItsIndexAndOpensNothing) {
   EXPECT_EQ(countOf(out, "Opened virtual TCP serial port"), 0) << out;
   EXPECT_NE(out.find("Exiting with 0 active devices\n"), std::string::npos) << out;
   EXPECT_EQ(portsFileOf(dir_), "");
+}
+
+// The kernel's view of the bridge's end of a client connection: its keepalive timer
+// runs (timer kind 2 in /proc/net/tcp), so a client that vanishes frees the port.
+TEST_F(Discovery, AcceptedClientsAreWatchedByTcpKeepalive) {
+  const char* boards = R"(board ka
+device VU9P preconfigured=yes app=echo
+ftdi FT232H serial=KEEP1
+channel A jtag=ka
+)";
+  startBridge({"-a", "-q", "-p", std::to_string(rig::freePortRange(2))}, boards);
+  ASSERT_TRUE(bridge().waitFor("Thread starting for board 0\n", 30)) << bridgeOutput();
+  std::vector<uint16_t> ports = rig::openedPorts(bridgeOutput());
+  ASSERT_EQ(ports.size(), 1u);
+  rig::Client c(ports[0]);
+  ASSERT_TRUE(c.send("ka\n"));
+  ASSERT_EQ(c.receive(3, 10), "ka\n");
+  sockaddr_in mine{};
+  socklen_t len = sizeof mine;
+  ASSERT_EQ(getsockname(c.fd(), reinterpret_cast<sockaddr*>(&mine), &len), 0);
+  char local[32], remote[32];
+  std::snprintf(local, sizeof local, "0100007F:%04X", unsigned(ports[0]));
+  std::snprintf(remote, sizeof remote, "0100007F:%04X", unsigned(ntohs(mine.sin_port)));
+  std::ifstream tcp("/proc/net/tcp");
+  std::string line, timer;
+  while (std::getline(tcp, line)) {
+    std::istringstream fields(line);
+    std::string sl, l, r, st, queues, tm;
+    fields >> sl >> l >> r >> st >> queues >> tm;
+    if (l == local && r == remote) timer = tm.substr(0, 2);
+  }
+  EXPECT_EQ(timer, "02") << "the bridge's end of the connection has its keepalive timer running";
+}
+
+TEST_F(Discovery, PortsStopAt65535InsteadOfWrappingRound) {
+  const char* boards = R"(board two
+device VU33P preconfigured=yes
+device VU9P preconfigured=yes
+ftdi FT232H serial=TOP1
+channel A jtag=two
+)";
+  startBridge({"-a", "-q", "-p", "65535"}, boards);
+  ASSERT_TRUE(bridge().waitFor("Thread starting for board 0\n", 30)) << bridgeOutput();
+  std::string out = bridgeOutput();
+  EXPECT_EQ(rig::openedPorts(out), std::vector<uint16_t>{65535}) << out;
+  EXPECT_NE(out.find("No free TCP port from 65535 up to 65535\n"), std::string::npos) << out;
 }
 
 TEST_F(Discovery, AllBoardsGetConsecutivePortsPastOneThatAnotherProgramHolds) {

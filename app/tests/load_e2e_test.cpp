@@ -2,6 +2,8 @@
 // each device gets the first file of the list that suits it, the load's progress and
 // outcome show in the log, the user code is read after a successful load, a device
 // no file suits is skipped, and a file the device refuses ends in a failed load.
+#include <sys/stat.h>
+
 #include <string>
 #include <vector>
 
@@ -64,6 +66,27 @@ channel A jtag=lb
     ASSERT_TRUE(c.send("loaded\n"));
     EXPECT_EQ(c.receive(7, 10), "loaded\n") << "device " << d;
   }
+}
+
+// A FIFO in the list (nobody writes it) is refused at once: the board thread goes on
+// serving its port instead of waiting in open for ever.
+TEST_F(Loads, AFifoIsRefusedWithoutHoldingTheBoard) {
+  const std::string real = bitgen("real.bit", {"--part", "VU9P"});
+  const std::string fifo = real.substr(0, real.rfind('/') + 1) + "pipe.bit";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const char* boards = R"(board ff
+device VU9P preconfigured=yes app=echo
+ftdi FT232H serial=FIFO1
+channel A jtag=ff
+)";
+  startBridge({"-a", "-q", "-b", fifo, "-p", std::to_string(rig::freePortRange(2))}, boards);
+  ASSERT_TRUE(bridge().waitFor("No Specified Bitstream is valid for VARN JTAG Board 0 Device 0, Skipping\n", 30))
+      << bridgeOutput();
+  std::vector<uint16_t> ports = rig::openedPorts(bridgeOutput());
+  ASSERT_EQ(ports.size(), 1u);
+  rig::Client c(ports[0]);
+  ASSERT_TRUE(c.send("still here\n"));
+  EXPECT_EQ(c.receive(11, 10), "still here\n");
 }
 
 TEST_F(Loads, OverCoEAndAFileTheDeviceRefuses) {

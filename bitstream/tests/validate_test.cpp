@@ -123,10 +123,10 @@ TEST_F(Validate, ABrokenPatternRestartsWithoutRetryingTheBreakingByte) {
   VARNJtag oddDevice = vu9p;
   oddDevice.idcodes[0] = 0x30018001;
   EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(&oddDevice, 0, dir.write("odd.bit", odd).c_str()), 0);
-  // Empty and unreadable files identify nothing.
+  // An empty file identifies nothing; a folder (like a FIFO or a device) is no file.
   EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(&vu9p, 0, dir.write("empty.bit", {}).c_str()), 4);
   ASSERT_EQ(mkdir(dir.path("folder.bit").c_str(), 0700), 0);
-  EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(&vu9p, 0, dir.path("folder.bit").c_str()), 4);
+  EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(&vu9p, 0, dir.path("folder.bit").c_str()), 8);
 }
 
 TEST_F(Validate, EncryptedFilesAreToldByPartName) {
