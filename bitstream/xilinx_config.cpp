@@ -143,11 +143,58 @@ int streamFile(VARNJtag* jtag, uint32_t device, const char* path, BitFile& file,
   return VARN_BIT_OK;
 }
 
+// Where the configuration data declared by a .bit header ends: the header's fields
+// 'a' to 'd' (each a key, a 16-bit length and the text), then 'e' with the 32-bit length
+// of the data that follows. 0 when the file has no such header (a raw stream).
+uint64_t declaredEnd(BitFile& file) {
+  auto byte = [&file] { return file.getByte(); };
+  auto be16 = [&]() -> int {
+    int h = byte(), l = byte();
+    return h < 0 || l < 0 ? -1 : (h << 8 | l);
+  };
+  uint64_t at = 0;
+  const int preamble = be16();
+  if (preamble != 9) return 0;
+  for (int i = 0; i < 9; ++i) byte();
+  if (be16() != 1) return 0;
+  at = 2 + 9 + 2;
+  for (;;) {
+    const int key = byte();
+    ++at;
+    if (key == 'e') {
+      uint64_t len = 0;
+      for (int i = 0; i < 4; ++i) {
+        const int b = byte();
+        if (b < 0) return 0;
+        len = len << 8 | uint64_t(b);
+      }
+      return at + 4 + len;
+    }
+    if (key < 'a' || key > 'd') return 0;
+    const int len = be16();
+    if (len < 0) return 0;
+    for (int i = 0; i < len; ++i)
+      if (byte() < 0) return 0;
+    at += 2 + uint64_t(len);
+  }
+}
+
 int loadXilinx(VARNJtag* jtag, uint32_t device, const char* path, int skipHouseclean, VARNProgressCell* progress) {
   BitFile file;
   if (!file.open(path, false)) {
     VARNLog("Bitstream %s cannot be opened for reading (%s)\n", path ? path : "(none)", file.why());
     return VARN_BIT_OPEN_FAILED;
+  }
+  // A file cut short would be found out only after housecleaning had erased the
+  // running design: it is refused while the device is still as it was.
+  {
+    const int64_t size = file.length();
+    const uint64_t end = declaredEnd(file);
+    if (file.seek(0) != 0 || size < 0 || end > uint64_t(size)) {
+      VARNLog("Bitstream %s declares %llu bytes but holds %lld; not loaded, the device is left as it was\n", path,
+              static_cast<unsigned long long>(end), static_cast<long long>(size));
+      return VARN_BIT_MISREAD;
+    }
   }
   if (skipHouseclean == 0) {
     const int rc = houseclean(jtag, device);

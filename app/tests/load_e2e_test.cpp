@@ -89,6 +89,25 @@ channel A jtag=ff
   EXPECT_EQ(c.receive(11, 10), "still here\n");
 }
 
+// A .bit file that holds less than its header declares is refused before the device
+// is touched: the design that runs there keeps serving its port.
+TEST_F(Loads, ATruncatedFileLeavesTheRunningDesignAlone) {
+  const std::string cut = bitgen("cut.bit", {"--part", "VU9P", "--frames", "2000", "--truncate", "100000"});
+  const char* boards = R"(board tr
+device VU9P preconfigured=yes app=echo
+ftdi FT232H serial=TRUNC1
+channel A jtag=tr
+)";
+  startBridge({"-a", "-q", "-b", cut, "-p", std::to_string(rig::freePortRange(2))}, boards);
+  ASSERT_TRUE(bridge().waitFor("not loaded, the device is left as it was\n", 30)) << bridgeOutput();
+  EXPECT_EQ(countOf(bridgeOutput(), "Houseclean"), 0) << bridgeOutput();
+  std::vector<uint16_t> ports = rig::openedPorts(bridgeOutput());
+  ASSERT_EQ(ports.size(), 1u);
+  rig::Client c(ports[0]);
+  ASSERT_TRUE(c.send("design\n"));
+  EXPECT_EQ(c.receive(7, 10), "design\n") << "the FPGA still runs its design";
+}
+
 TEST_F(Loads, OverCoEAndAFileTheDeviceRefuses) {
   const std::string good = bitgen("good.bit", {"--part", "VU35P", "--usercode", "0x00C0E001"});
   const std::string broken = bitgen("broken.bit", {"--part", "VU9P", "--corrupt"});
