@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/log/varn_log.h"
+#include "app/platform/varn_platform.h"
 
 int _VARNAXIMakePacket(uint8_t* buf, uint8_t command, uint8_t sequence, uint64_t address, uint32_t data) {
   buf[0] = command;
@@ -81,7 +82,38 @@ void VARNAXIPacketSeal(uint8_t* p) {
 void VARNAXIAssemblerReset(VARNAXIAssembler* a) {
   a->fill = 0;
   a->badWindows = 0;
+  a->unlogged = 0;
+  a->loggedNs = 0;
 }
+
+namespace {
+
+void summarise(VARNAXIAssembler* a, uint64_t now) {
+  if (a->unlogged == 0 || now - a->loggedNs < VARN_AXI_BAD_LOG_PERIOD_NS) return;
+  VARNLog("%u more windows failed their check and were skipped\n", a->unlogged);
+  a->unlogged = 0;
+  a->loggedNs = now;
+}
+
+void rejected(VARNAXIAssembler* a, const char* badMessage) {
+  ++a->badWindows;
+  if (!badMessage) return;
+  const uint64_t now = varn_monotonic_ns();
+  summarise(a, now);
+  if (a->loggedNs != 0 && now - a->loggedNs < VARN_AXI_BAD_LOG_PERIOD_NS) {
+    ++a->unlogged;
+    return;
+  }
+  VARNLog("%s", badMessage);
+  a->loggedNs = now;
+}
+
+// A packet came through: the count of what went before it is due once its second is over.
+inline void accepted(VARNAXIAssembler* a) {
+  if (a->unlogged) summarise(a, varn_monotonic_ns());
+}
+
+}  // namespace
 
 bool VARNAXIAssemblerNext(VARNAXIAssembler* a, const uint8_t** data, size_t* len, uint8_t* packet,
                           const char* badMessage) {
@@ -95,10 +127,10 @@ bool VARNAXIAssemblerNext(VARNAXIAssembler* a, const uint8_t** data, size_t* len
         std::memcpy(packet, d, VARN_AXI_PACKET_SIZE);
         *data = d + VARN_AXI_PACKET_SIZE;
         *len = n - VARN_AXI_PACKET_SIZE;
+        accepted(a);
         return true;
       }
-      ++a->badWindows;
-      if (badMessage) VARNLog("%s", badMessage);
+      rejected(a, badMessage);
       ++d;
       --n;
       continue;
@@ -115,10 +147,10 @@ bool VARNAXIAssemblerNext(VARNAXIAssembler* a, const uint8_t** data, size_t* len
       a->fill = 0;
       *data = d;
       *len = n;
+      accepted(a);
       return true;
     }
-    ++a->badWindows;
-    if (badMessage) VARNLog("%s", badMessage);
+    rejected(a, badMessage);
     std::memmove(a->window, a->window + 1, VARN_AXI_PACKET_SIZE - 1);
     a->fill = VARN_AXI_PACKET_SIZE - 1;
   }

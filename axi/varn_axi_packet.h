@@ -63,14 +63,21 @@ struct VARNAXIAssembler {
   uint8_t window[VARN_AXI_PACKET_SIZE];
   uint8_t fill;          // bytes held in window
   uint32_t badWindows;   // windows rejected so far (for tests and statistics)
+  uint32_t unlogged;     // rejected since the last line about them
+  uint64_t loggedNs;     // when that line was written; 0: never
 };
+
+// A peer sending garbage costs at most one log line a second per stream: the first
+// rejected window logs the caller's message, later ones are counted, and the count is
+// logged (at the next window) once a second has passed since the last line.
+constexpr uint64_t VARN_AXI_BAD_LOG_PERIOD_NS = 1000000000ull;
 
 void VARNAXIAssemblerReset(VARNAXIAssembler* a);
 
 // Consumes bytes from *data/*len until one packet is complete; then copies it to
 // `packet`, advances *data/*len past it and returns true. Returns false when the
-// input is used up (a partial packet stays in the window for the next feed). Every
-// rejected window logs `badMessage` (e.g. "Bad CRC\n") unless it is null.
+// input is used up (a partial packet stays in the window for the next feed). Rejected
+// windows log `badMessage` (e.g. "Bad CRC\n"), unless it is null, as limited above.
 // Bytes after a returned packet are left untouched, so a caller can take a bulk
 // payload straight from the input.
 bool VARNAXIAssemblerNext(VARNAXIAssembler* a, const uint8_t** data, size_t* len, uint8_t* packet,

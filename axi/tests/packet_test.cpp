@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -114,6 +115,28 @@ TEST(AxiAssembler, StrayByteBeforePacketGivesOneBadWindowThenThePacket) {
   EXPECT_EQ(found[0], p);
   EXPECT_EQ(a.badWindows, 1u);
   EXPECT_EQ(log.text(), "Bad CRC\n");
+}
+
+// Rejected windows of one stream: the caller's line for the first of a second, then a
+// count of the rest once that second is over (given when the next window comes).
+TEST(AxiAssembler, GarbageIsLoggedOnceASecondWithACountOfTheRest) {
+  varnaxitest::LogCapture log;
+  VARNAXIAssembler a;
+  VARNAXIAssemblerReset(&a);
+  const Bytes junk(64, 0x5A);
+  uint32_t before = 0;
+  const uint64_t deadline = varn_monotonic_ns() + 5000000000ull;
+  while (log.count("more windows failed their check and were skipped\n") == 0 && varn_monotonic_ns() < deadline) {
+    before = a.badWindows;
+    assemble(a, junk, {}, "Bad CRC\n");
+  }
+  const std::string text = log.text();
+  ASSERT_EQ(text.rfind("Bad CRC\n", 0), 0u) << text.substr(0, 200);
+  EXPECT_EQ(log.count("Bad CRC\n"), 1);
+  // Every rejected window after the first, up to one in the last feed, was counted.
+  const unsigned long counted = std::strtoul(text.c_str() + 8, nullptr, 10);
+  EXPECT_GE(counted, before - 1u);
+  EXPECT_LT(counted, before - 1u + junk.size());
 }
 
 TEST(AxiAssembler, PacketsSplitAtEveryOffsetAcrossTwoFeeds) {

@@ -5,6 +5,10 @@
 //   build/<dir>/bench/axi/axi_bench --benchmark_counters_tabular=true
 #include <benchmark/benchmark.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <atomic>
 #include <mutex>
@@ -225,6 +229,65 @@ void BM_BridgeFairnessFloodAndThreeReaders(benchmark::State& state) {
   state.counters["readers_share"] = double(readTotal) / double(floodTotal + readTotal);
 }
 
+// Round trips of three well-behaved links on a shared bridge port to the simulated
+// design, idle and while a fourth client sends random bytes as fast as it can.
+void readersBeside(benchmark::State& state, bool garbage) {
+  BridgePath path(true);
+  const uint16_t port = [&] {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    getsockname(path.listener, reinterpret_cast<sockaddr*>(&a), &len);
+    return ntohs(a.sin_port);
+  }();
+  std::atomic<bool> stop{false};
+  std::thread noise;
+  varn_socket noisy = VARN_INVALID_SOCKET;
+  if (garbage) {
+    noisy = varnaxitest::connectLoopback(port);
+    noise = std::thread([&] {
+      std::vector<uint8_t> junk(65536);
+      uint32_t x = 1;
+      while (!stop) {
+        for (auto& b : junk) b = uint8_t((x = x * 1103515245u + 12345u) >> 16);
+        if (varn_send_all(noisy, junk.data(), junk.size()) != 0) return;
+      }
+    });
+  }
+  std::vector<_VARNAXI*> links;
+  for (int r = 0; r < 3; ++r) {
+    links.push_back(VARNAXICreate(0, "127.0.0.1", port));
+    VARNAXISetTimeout(links.back(), 2500);
+  }
+  std::vector<double> us;
+  for (auto _ : state) {
+    std::mutex mu;
+    std::vector<std::thread> readers;
+    for (int r = 0; r < 3; ++r) {
+      readers.emplace_back([&, r] {
+        for (int k = 0; k < 200; ++k) {
+          uint32_t v = 0;
+          uint64_t t0 = varn_monotonic_ns();
+          if (VARNAXIRead(links[size_t(r)], &v, 0x40000000) != 0) continue;
+          std::lock_guard<std::mutex> hold(mu);
+          us.push_back(double(varn_monotonic_ns() - t0) / 1e3);
+        }
+      });
+    }
+    for (auto& t : readers) t.join();
+  }
+  stop = true;
+  if (noisy != VARN_INVALID_SOCKET) varn_shutdown_socket(noisy);
+  if (noise.joinable()) noise.join();
+  if (noisy != VARN_INVALID_SOCKET) varn_close_socket(noisy);
+  for (_VARNAXI*& l : links) VARNAXIDestroy(&l);
+  std::sort(us.begin(), us.end());
+  state.counters["p50_us"] = us.empty() ? 0 : us[us.size() / 2];
+  state.counters["p99_us"] = us.empty() ? 0 : us[us.size() * 99 / 100];
+  state.counters["answered"] = double(us.size());
+}
+void BM_BridgeReadersIdle(benchmark::State& s) { readersBeside(s, false); }
+void BM_BridgeReadersBesideGarbage(benchmark::State& s) { readersBeside(s, true); }
+
 void BM_BridgePipelinedWrites(benchmark::State& s) { pipelinedWrites(s, true); }
 void BM_DirectPipelinedWrites(benchmark::State& s) { pipelinedWrites(s, false); }
 void BM_BridgeReadRoundTrip(benchmark::State& s) { readRoundTrip(s, true); }
@@ -236,6 +299,8 @@ BENCHMARK(BM_RawEchoPipelined16B)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BridgePipelinedWrites)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DirectPipelinedWrites)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BridgeFairnessFloodAndThreeReaders)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_BridgeReadersIdle)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_BridgeReadersBesideGarbage)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_RawEchoRoundTrip16B)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_BridgeReadRoundTrip)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_DirectReadRoundTrip)->Unit(benchmark::kMicrosecond)->UseRealTime();
