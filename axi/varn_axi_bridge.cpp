@@ -102,7 +102,7 @@ class Worker {
 
   void acceptClient();
   void dropClient(int i, const char* message);
-  bool sendToClient(int i, const uint8_t* data, size_t len);
+  bool pushOut(int i);
   void queueToClient(int i, const uint8_t* packet);
   void flushClients();
   void serveUpstream();
@@ -210,29 +210,24 @@ void Worker::dropClient(int i, const char* message) {
   publish();
 }
 
-// Client sockets are non-blocking: a client that stops taking its answers is given a
-// bounded time, then dropped, so it cannot hold up the others.
-bool Worker::sendToClient(int i, const uint8_t* data, size_t len) {
-  varn_socket s = c_[i].sock;
-  uint64_t deadline = nowMs() + VARN_AXI_BRIDGE_CLIENT_SEND_MS;
-  while (len > 0) {
-    long n = varn_send(s, data, len);
+// Client sockets are non-blocking and the bridge never waits for one: it sends what
+// the socket takes and keeps the rest. False when the client is gone.
+bool Worker::pushOut(int i) {
+  ClientState& c = c_[i];
+  size_t sent = 0;
+  while (sent < c.outLen) {
+    long n = varn_send(c.sock, c.out + sent, c.outLen - sent);
     if (n > 0) {
-      data += n;
-      len -= size_t(n);
+      sent += size_t(n);
       continue;
     }
     if (n < 0 && varn_error_is_interrupted()) continue;
-    if (n < 0 && varn_error_would_block()) {
-      uint64_t now = nowMs();
-      if (now >= deadline) return false;
-      fd_set ws;
-      FD_ZERO(&ws);
-      FD_SET(s, &ws);
-      varn_select(int(s) + 1, nullptr, &ws, int64_t(deadline - now) * 1000);
-      continue;
-    }
+    if (n < 0 && varn_error_would_block()) break;
     return false;
+  }
+  if (sent > 0) {
+    std::memmove(c.out, c.out + sent, c.outLen - sent);
+    c.outLen -= sent;
   }
   return true;
 }
@@ -240,12 +235,17 @@ bool Worker::sendToClient(int i, const uint8_t* data, size_t len) {
 void Worker::queueToClient(int i, const uint8_t* packet) {
   ClientState& c = c_[i];
   if (c.outLen + VARN_AXI_PACKET_SIZE > sizeof(c.out)) {
-    if (!sendToClient(i, c.out, c.outLen)) {
-      c.outLen = 0;
+    if (!pushOut(i)) {
       dropClient(i, "Client Dropped\n");
       return;
     }
-    c.outLen = 0;
+    if (c.outLen + VARN_AXI_PACKET_SIZE > sizeof(c.out)) {
+      // Its socket's buffer is full and so is what the bridge keeps for it: it does
+      // not read, and holding more would only grow without end.
+      VARNLog("Client %i does not take its answers (%u bytes waiting); dropping it\n", i, unsigned(c.outLen));
+      dropClient(i, "Client Dropped\n");
+      return;
+    }
   }
   std::memcpy(c.out + c.outLen, packet, VARN_AXI_PACKET_SIZE);
   c.outLen += VARN_AXI_PACKET_SIZE;
@@ -255,9 +255,7 @@ void Worker::flushClients() {
   for (int i = 0; i < VARN_AXI_BRIDGE_MAX_CLIENTS; ++i) {
     ClientState& c = c_[i];
     if (!c.outLen || !varn_socket_valid(c.sock)) continue;
-    bool ok = sendToClient(i, c.out, c.outLen);
-    c.outLen = 0;
-    if (!ok) dropClient(i, "Client Dropped\n");
+    if (!pushOut(i)) dropClient(i, "Client Dropped\n");
   }
 }
 
@@ -526,7 +524,17 @@ void Worker::run() {
     int64_t timeoutUs = -1;
     if (stalled || exclusive || inUse_ > 0) timeoutUs = 100000;
 
-    int r = varn_select(maxFd + 1, &rs, nullptr, timeoutUs);
+    // Clients with answers still waiting for room in their sockets.
+    fd_set ws;
+    FD_ZERO(&ws);
+    bool writing = false;
+    for (const ClientState& c : c_) {
+      if (!varn_socket_valid(c.sock) || c.outLen == 0) continue;
+      FD_SET(c.sock, &ws);
+      if (int(c.sock) > maxFd) maxFd = int(c.sock);
+      writing = true;
+    }
+    int r = varn_select(maxFd + 1, &rs, writing ? &ws : nullptr, timeoutUs);
     if (r < 0) {
       if (varn_error_is_interrupted()) continue;
       VARNLog("pselect error\n");
@@ -543,6 +551,7 @@ void Worker::run() {
       serveUpstream();
       if (retired_) break;
     }
+    if (writing) flushClients();
     if (FD_ISSET(b_->listener, &rs)) acceptClient();
     if (inUse_ > 0) reclaimStale();
     if (exclusive) checkBulkStall();

@@ -25,8 +25,8 @@ constexpr int VARN_AXI_BRIDGE_RECLAIM_MS = 5000;
 // A client that stops sending in the middle of a bulk payload holds up every other
 // client; after this long without a byte it is dropped.
 constexpr int VARN_AXI_BRIDGE_BULK_STALL_MS = 5000;
-// A client that does not take its answers for this long is dropped.
-constexpr int VARN_AXI_BRIDGE_CLIENT_SEND_MS = 1000;
+// The bridge never waits for a client: a client whose socket is full is kept up to
+// 8 KiB of answers more, and dropped when it does not take them.
 
 // `upstream`: the stream to the FPGA side (one end of a socket pair whose other end
 // the board thread pumps). `listener`: the listening TCP socket of the port. Neither
