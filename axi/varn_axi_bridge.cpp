@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 #include <thread>
+#include <vector>
 
 #include "app/log/varn_log.h"
 #include "axi/varn_axi_packet.h"
@@ -31,13 +32,28 @@ constexpr int kProbeRecords = 16;
 
 uint64_t nowMs() { return varn_monotonic_ns() / 1000000u; }
 
+// A sequence order for a bulk write whose payload is still being gathered: it has its
+// number but has not gone upstream, so nothing may count it as overdue or passed.
+constexpr uint64_t kNotSent = ~0ull;
+// Upstream bytes waiting for the FPGA side to take them; above this, clients are not
+// read until it drains (a gathered bulk write may add its whole payload at once).
+constexpr size_t kUpstreamHigh = 65536;
+constexpr int64_t kNoisyBudget = 1024;
+
 struct ClientState {
   varn_socket sock = VARN_INVALID_SOCKET;
   VARNAXIAssembler window{};
   uint8_t mask = 0;
+  // A bulk write is gathered whole before any of it goes upstream, so that a client
+  // that stalls or leaves mid-payload holds up nobody and leaves nothing to pad.
   uint32_t bulkRemainder = 0;  // payload bytes still to come from this client
+  uint32_t bulkLength = 0;
+  uint8_t bulkHeader[VARN_AXI_PACKET_SIZE];
+  int bulkSeq = -1;            // its upstream number while gathering
+  uint64_t bulkStartMs = 0;
+  std::vector<uint8_t> bulk;
   int numbers = 0;             // upstream numbers its requests hold
-  uint64_t bulkProgressMs = 0;
+  bool noisy = false;          // its last receive held nothing but rejected windows
   uint8_t out[kBuf];
   size_t outLen = 0;
 };
@@ -71,7 +87,7 @@ class Worker {
   void run();
 
  private:
-  bool bulkForwarding() const {
+  bool gathering() const {
     for (const auto& c : c_)
       if (varn_socket_valid(c.sock) && c.bulkRemainder) return true;
     return false;
@@ -107,9 +123,11 @@ class Worker {
   void flushClients();
   void serveUpstream();
   void serveClient(int i, int numbers);
-  bool sendUpstream(const uint8_t* data, size_t len);
-  bool flushUpstream();
+  void queueUpstream(const uint8_t* data, size_t len);
+  bool pushUpstream();
+  uint8_t takeNumber(int i, uint8_t* packet);
   void forward(int i, uint8_t* packet);
+  void finishBulk(int i);
   void reclaimStale();
   void checkBulkStall();
   void retire(const char* message);
@@ -139,9 +157,10 @@ class Worker {
   uint32_t lateAnswers_ = 0;
   int first_ = 0;  // the client served first in the next pass
   uint8_t rx_[kBuf];
-  // A receive of kBuf bytes can complete one packet begun in the previous receive.
-  uint8_t up_[kBuf + VARN_AXI_PACKET_SIZE];
-  size_t upLen_ = 0;
+  // Bytes for the FPGA side not yet taken by it, from upHead_ on. The upstream socket
+  // is non-blocking: the bridge never waits for the FPGA side either.
+  std::vector<uint8_t> up_;
+  size_t upHead_ = 0;
   bool retired_ = false;
 };
 
@@ -166,17 +185,29 @@ void Worker::retire(const char* message) {
   if (message) VARNLog("%s", message);
 }
 
-bool Worker::sendUpstream(const uint8_t* data, size_t len) {
-  if (varn_send_all(b_->upstream, data, len) == 0) return true;
-  retire("Lost upstream connection\n");
-  return false;
-}
+void Worker::queueUpstream(const uint8_t* data, size_t len) { up_.insert(up_.end(), data, data + len); }
 
-bool Worker::flushUpstream() {
-  if (upLen_ == 0) return true;
-  size_t n = upLen_;
-  upLen_ = 0;
-  return sendUpstream(up_, n);
+// Sends what the FPGA side takes now. False when it is gone (the bridge retires).
+bool Worker::pushUpstream() {
+  while (upHead_ < up_.size()) {
+    long n = varn_send(b_->upstream, up_.data() + upHead_, up_.size() - upHead_);
+    if (n > 0) {
+      upHead_ += size_t(n);
+      continue;
+    }
+    if (n < 0 && varn_error_is_interrupted()) continue;
+    if (n < 0 && varn_error_would_block()) break;
+    retire("Lost upstream connection\n");
+    return false;
+  }
+  if (upHead_ == up_.size()) {
+    up_.clear();
+    upHead_ = 0;
+  } else if (upHead_ > kUpstreamHigh) {
+    up_.erase(up_.begin(), up_.begin() + long(upHead_));
+    upHead_ = 0;
+  }
+  return true;
 }
 
 void Worker::dropClient(int i, const char* message) {
@@ -185,24 +216,17 @@ void Worker::dropClient(int i, const char* message) {
   varn_close_socket(c.sock);
   c.sock = VARN_INVALID_SOCKET;
   b_->clients[i] = VARN_INVALID_SOCKET;
+  // A bulk write still being gathered never went upstream: its number is simply free.
+  if (c.bulkSeq >= 0) {
+    VARNLog("Client %i left during a bulk write; none of its %u bytes were sent\n", i, c.bulkLength);
+    freeNumber(uint8_t(c.bulkSeq));
+  }
+  c.bulkSeq = -1;
+  c.bulk = std::vector<uint8_t>();
   // Its outstanding answers must not reach whoever takes the slot next.
   for (int s = 0; s < 256; ++s)
     if (originClient_[s] == i) originClient_[s] = kOrphan;
   c.numbers = 0;
-  if (c.bulkRemainder) {
-    // The FPGA is in the middle of this client's payload and would read every later
-    // request as payload bytes: complete the payload with zeros so its stream stays framed.
-    VARNLog("Client %i left during a bulk write - padding the last %u bytes upstream\n", i, c.bulkRemainder);
-    static const uint8_t zeros[kBuf] = {};
-    if (!flushUpstream()) return;
-    uint32_t left = c.bulkRemainder;
-    c.bulkRemainder = 0;
-    while (left) {
-      uint32_t n = left < kBuf ? left : uint32_t(kBuf);
-      if (!sendUpstream(zeros, n)) return;
-      left -= n;
-    }
-  }
   c.bulkRemainder = 0;
   c.outLen = 0;
   c.mask = 0;
@@ -344,13 +368,14 @@ void Worker::acceptClient() {
   c.bulkRemainder = 0;
   c.outLen = 0;
   c.numbers = 0;
+  c.noisy = false;
   VARNLog("New client connected\n");
   publish();
 }
 
-// Sends one request upstream under a free number of the bridge. The caller made sure
-// one is free.
-void Worker::forward(int i, uint8_t* pkt) {
+// Gives a request a free number of the bridge (the caller made sure one is free) and
+// puts it into the packet.
+uint8_t Worker::takeNumber(int i, uint8_t* pkt) {
   while (originClient_[b_->bridgeSeq] != kFree) ++b_->bridgeSeq;
   uint8_t s = b_->bridgeSeq++;
   originSeq_[s] = pkt[1];
@@ -359,13 +384,30 @@ void Worker::forward(int i, uint8_t* pkt) {
   originBulk_[s] = pkt[0] == VARN_AXI_CMD_BULK;
   originAddr_[s] = VARNAXIPacketAddress(pkt);
   originMs_[s] = nowMs();
-  originOrder_[s] = sent_++;
+  originOrder_[s] = kNotSent;
   ++inUse_;
   ++c_[i].numbers;
   pkt[1] = s;
   VARNAXIPacketSeal(pkt);
-  std::memcpy(up_ + upLen_, pkt, VARN_AXI_PACKET_SIZE);
-  upLen_ += VARN_AXI_PACKET_SIZE;
+  return s;
+}
+
+void Worker::forward(int i, uint8_t* pkt) {
+  uint8_t s = takeNumber(i, pkt);
+  originOrder_[s] = sent_++;
+  queueUpstream(pkt, VARN_AXI_PACKET_SIZE);
+}
+
+// The whole payload is here: header and payload go upstream together.
+void Worker::finishBulk(int i) {
+  ClientState& c = c_[i];
+  const uint8_t s = uint8_t(c.bulkSeq);
+  originMs_[s] = nowMs();
+  originOrder_[s] = sent_++;
+  queueUpstream(c.bulkHeader, VARN_AXI_PACKET_SIZE);
+  queueUpstream(c.bulk.data(), c.bulk.size());
+  c.bulk = std::vector<uint8_t>();
+  c.bulkSeq = -1;
 }
 
 void Worker::serveClient(int i, int numbers) {
@@ -376,6 +418,8 @@ void Worker::serveClient(int i, int numbers) {
   if (budget < 0) budget = 0;
   budget += c.bulkRemainder;
   if (budget > int64_t(sizeof(rx_))) budget = int64_t(sizeof(rx_));
+  // Checking garbage costs time every other client waits through: little of it a pass.
+  if (c.noisy && !c.bulkRemainder && budget > kNoisyBudget) budget = kNoisyBudget;
   if (budget == 0) return;
   long n = varn_recv(c.sock, rx_, size_t(budget));
   if (n < 0 && (varn_error_is_interrupted() || varn_error_would_block())) return;
@@ -386,19 +430,20 @@ void Worker::serveClient(int i, int numbers) {
   const uint8_t* p = rx_;
   size_t len = size_t(n);
   uint8_t pkt[VARN_AXI_PACKET_SIZE];
-  upLen_ = 0;
+  const uint32_t badBefore = c.window.badWindows;
+  bool any = false;
   while (len > 0) {
     if (c.bulkRemainder) {
       uint32_t take = len < c.bulkRemainder ? uint32_t(len) : c.bulkRemainder;
-      std::memcpy(up_ + upLen_, p, take);
-      upLen_ += take;
+      c.bulk.insert(c.bulk.end(), p, p + take);
       c.bulkRemainder -= take;
-      c.bulkProgressMs = nowMs();
       p += take;
       len -= take;
+      if (!c.bulkRemainder) finishBulk(i);
       continue;
     }
     if (!VARNAXIAssemblerNext(&c.window, &p, &len, pkt, "Bad CRC\n")) break;
+    any = true;
     switch (pkt[0]) {
       case VARN_AXI_CMD_TEST:
       case VARN_AXI_CMD_READ:
@@ -407,7 +452,6 @@ void Worker::serveClient(int i, int numbers) {
         break;
       case VARN_AXI_CMD_BULK: {
         uint32_t length = VARNAXIPacketData(pkt);
-        c.bulkProgressMs = nowMs();
         if (length % 16 != 0 || length > VARN_AXI_BRIDGE_MAX_BULK) {
           // Forwarding it would leave the FPGA reading a payload nobody can frame, and
           // swallowing the declared length (up to 4 GiB) would lose that much of the
@@ -415,12 +459,19 @@ void Worker::serveClient(int i, int numbers) {
           VARNLog("Refused bulk write of %u bytes from client %i (a multiple of 16 up to %u is allowed); "
                   "closing its connection\n",
                   length, i, VARN_AXI_BRIDGE_MAX_BULK);
-          if (flushUpstream()) dropClient(i, nullptr);
+          dropClient(i, nullptr);
+          pushUpstream();
           publish();
           return;
         }
-        forward(i, pkt);
+        c.bulkSeq = takeNumber(i, pkt);
+        std::memcpy(c.bulkHeader, pkt, VARN_AXI_PACKET_SIZE);
+        c.bulkLength = length;
         c.bulkRemainder = length;
+        c.bulkStartMs = nowMs();
+        c.bulk.clear();
+        c.bulk.reserve(length);
+        if (length == 0) finishBulk(i);
         break;
       }
       case VARN_AXI_CMD_IRQ_MASK:
@@ -432,7 +483,8 @@ void Worker::serveClient(int i, int numbers) {
         break;
     }
   }
-  flushUpstream();
+  if (varn_socket_valid(c.sock)) c.noisy = !any && c.window.badWindows != badBefore;
+  pushUpstream();
   publish();
 }
 
@@ -443,15 +495,15 @@ void Worker::reclaimStale() {
   int count = 0;
   for (int s = 0; s < 256; ++s) {
     uint8_t o = originClient_[s];
-    if (o == kFree || o == kProbe || originLate_[s] || now - originMs_[s] < uint64_t(VARN_AXI_BRIDGE_RECLAIM_MS))
+    if (o == kFree || o == kProbe || originLate_[s] || originOrder_[s] == kNotSent ||
+        now - originMs_[s] < uint64_t(VARN_AXI_BRIDGE_RECLAIM_MS))
       continue;
     originLate_[s] = true;
     ++late_;
     ++count;
   }
   if (count) VARNLog("%i upstream requests unanswered for %i ms or more\n", count, VARN_AXI_BRIDGE_RECLAIM_MS);
-  // Never inside a bulk payload, which the FPGA would take the test request for.
-  if (late_ > 0 && !bulkForwarding()) probe();
+  if (late_ > 0) probe();
 }
 
 void Worker::releaseLateBefore(uint64_t order) {
@@ -481,25 +533,31 @@ void Worker::probe() {
     ++probeCount_;
   }
   ++sent_;
-  sendUpstream(pkt, sizeof pkt);
+  queueUpstream(pkt, sizeof pkt);
+  pushUpstream();
 }
 
+// A bulk write must be complete within a bound counted from its header: a client that
+// trickles its payload cannot keep its number and its memory for ever.
 void Worker::checkBulkStall() {
   uint64_t now = nowMs();
   for (int i = 0; i < VARN_AXI_BRIDGE_MAX_CLIENTS; ++i) {
     ClientState& c = c_[i];
     if (!varn_socket_valid(c.sock) || !c.bulkRemainder) continue;
-    if (now - c.bulkProgressMs < uint64_t(VARN_AXI_BRIDGE_BULK_STALL_MS)) continue;
-    VARNLog("Client %i sent nothing for %i ms in the middle of a bulk write - dropping it\n", i,
-            VARN_AXI_BRIDGE_BULK_STALL_MS);
+    const uint64_t bound = VARN_AXI_BRIDGE_BULK_STALL_MS + c.bulkLength / VARN_AXI_BRIDGE_BULK_MIN_BYTES_PER_MS;
+    if (now - c.bulkStartMs < bound) continue;
+    VARNLog("Client %i did not complete its bulk write of %u bytes within %llu ms (%u missing) - dropping it\n", i,
+            c.bulkLength, static_cast<unsigned long long>(bound), c.bulkRemainder);
     dropClient(i, nullptr);
   }
 }
 
 void Worker::run() {
   while (b_->running && !retired_) {
-    bool exclusive = bulkForwarding();
-    bool stalled = freeNumbers() == 0;
+    const bool bulking = gathering();
+    // Without free numbers, or while the FPGA side has not taken what it was given, only
+    // payload bytes of bulk writes being gathered are read.
+    const bool stalled = freeNumbers() == 0 || up_.size() - upHead_ > kUpstreamHigh;
     fd_set rs;
     FD_ZERO(&rs);
     int maxFd = 0;
@@ -515,26 +573,28 @@ void Worker::run() {
     for (int i = 0; i < VARN_AXI_BRIDGE_MAX_CLIENTS; ++i) {
       const ClientState& c = c_[i];
       if (!varn_socket_valid(c.sock)) continue;
-      // While a bulk payload is under way only its sender is read, so that the payload
-      // reaches the FPGA in one piece; without free numbers, only payload bytes can move.
-      bool bulk = c.bulkRemainder;
-      eligible[i] = exclusive ? bulk : ((!stalled && c.numbers < limit) || c.bulkRemainder);
+      eligible[i] = (!stalled && c.numbers < limit) || c.bulkRemainder;
       if (eligible[i]) watch(c.sock);
     }
     int64_t timeoutUs = -1;
-    if (stalled || exclusive || inUse_ > 0) timeoutUs = 100000;
+    if (stalled || bulking || inUse_ > 0) timeoutUs = 100000;
 
-    // Clients with answers still waiting for room in their sockets.
+    // Clients with answers still waiting for room in their sockets, and the FPGA side.
     fd_set ws;
     FD_ZERO(&ws);
     bool writing = false;
+    const bool upPending = upHead_ < up_.size();
+    if (upPending) {
+      FD_SET(b_->upstream, &ws);
+      if (int(b_->upstream) > maxFd) maxFd = int(b_->upstream);
+    }
     for (const ClientState& c : c_) {
       if (!varn_socket_valid(c.sock) || c.outLen == 0) continue;
       FD_SET(c.sock, &ws);
       if (int(c.sock) > maxFd) maxFd = int(c.sock);
       writing = true;
     }
-    int r = varn_select(maxFd + 1, &rs, writing ? &ws : nullptr, timeoutUs);
+    int r = varn_select(maxFd + 1, &rs, writing || upPending ? &ws : nullptr, timeoutUs);
     if (r < 0) {
       if (varn_error_is_interrupted()) continue;
       VARNLog("pselect error\n");
@@ -552,9 +612,11 @@ void Worker::run() {
       if (retired_) break;
     }
     if (writing) flushClients();
+    if (upPending && !pushUpstream()) break;
     if (FD_ISSET(b_->listener, &rs)) acceptClient();
     if (inUse_ > 0) reclaimStale();
-    if (exclusive) checkBulkStall();
+    if (retired_) break;
+    if (bulking) checkBulkStall();
     // Every client with requests waiting gets its share of the free numbers, and the
     // first place moves round, so that a pipelining client cannot starve the others.
     int order[VARN_AXI_BRIDGE_MAX_CLIENTS];
@@ -573,8 +635,6 @@ void Worker::run() {
       if (share < 0) share = 0;
       if (share == 0 && !c_[i].bulkRemainder) continue;
       serveClient(i, share);
-      // The rest of a bulk payload comes before anything of anybody else.
-      if (varn_socket_valid(c_[i].sock) && c_[i].bulkRemainder) break;
     }
   }
   if (!retired_) closeClients();
@@ -602,6 +662,7 @@ VARNAXIBridge* VARNAXIBridgeCreate(varn_socket upstream, varn_socket listener) {
     delete b;
     return nullptr;
   }
+  if (varn_set_nonblocking(upstream, true) != 0) varn_perror("AXI bridge upstream non-blocking");
   try {
     b->workThread = std::thread([b] {
       // The worker's buffers (about 150 KiB) live on the heap, made once.

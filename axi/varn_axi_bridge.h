@@ -12,9 +12,12 @@
 struct VARNAXIBridge;
 
 constexpr int VARN_AXI_BRIDGE_MAX_CLIENTS = 16;
-// Largest bulk write a client may pass through. A longer one (or a length that is not
-// a multiple of 16) is refused with a log line and its client's connection closed.
-constexpr uint32_t VARN_AXI_BRIDGE_MAX_BULK = 16u * 1024 * 1024;
+// Largest bulk write a client may pass through. The bridge gathers each payload whole
+// before it goes upstream (so a client that stalls or leaves mid-payload costs the
+// others nothing), which bounds its memory to this much per client. A longer bulk write
+// (or a length that is not a multiple of 16) is refused with a log line and its
+// client's connection closed.
+constexpr uint32_t VARN_AXI_BRIDGE_MAX_BULK = 1024u * 1024;
 // An upstream request unanswered for this long is overdue: its number comes back into
 // use as soon as the FPGA has answered a request sent after it (the FPGA answers in
 // order), never before, so that a late answer cannot reach another request. While
@@ -22,9 +25,10 @@ constexpr uint32_t VARN_AXI_BRIDGE_MAX_BULK = 16u * 1024 * 1024;
 // number, every second to learn that; clients share the other 255, each at most its
 // part (255 divided by the clients connected).
 constexpr int VARN_AXI_BRIDGE_RECLAIM_MS = 5000;
-// A client that stops sending in the middle of a bulk payload holds up every other
-// client; after this long without a byte it is dropped.
+// A bulk write must be complete this long after its header, plus a millisecond for every
+// VARN_AXI_BRIDGE_BULK_MIN_BYTES_PER_MS bytes of payload; otherwise its client is dropped.
 constexpr int VARN_AXI_BRIDGE_BULK_STALL_MS = 5000;
+constexpr uint32_t VARN_AXI_BRIDGE_BULK_MIN_BYTES_PER_MS = 16;
 // The bridge never waits for a client: a client whose socket is full is kept up to
 // 8 KiB of answers more, and dropped when it does not take them.
 

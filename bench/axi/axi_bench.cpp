@@ -229,9 +229,13 @@ void BM_BridgeFairnessFloodAndThreeReaders(benchmark::State& state) {
   state.counters["readers_share"] = double(readTotal) / double(floodTotal + readTotal);
 }
 
+enum class Beside { Nothing, Garbage, StalledBulk };
+
 // Round trips of three well-behaved links on a shared bridge port to the simulated
-// design, idle and while a fourth client sends random bytes as fast as it can.
-void readersBeside(benchmark::State& state, bool garbage) {
+// design: idle, while a fourth client sends random bytes as fast as it can, and while
+// a fourth client has sent half of a bulk write and stopped.
+void readersBeside(benchmark::State& state, Beside beside) {
+  const bool garbage = beside == Beside::Garbage;
   BridgePath path(true);
   const uint16_t port = [&] {
     sockaddr_in a{};
@@ -252,6 +256,12 @@ void readersBeside(benchmark::State& state, bool garbage) {
         if (varn_send_all(noisy, junk.data(), junk.size()) != 0) return;
       }
     });
+  }
+  if (beside == Beside::StalledBulk) {
+    noisy = varnaxitest::connectLoopback(port);
+    std::vector<uint8_t> half(16 + 32768, 0x5A);
+    _VARNAXIMakePacket(half.data(), 0x42, 1, 0x40001000, 65536);
+    varn_send_all(noisy, half.data(), half.size());
   }
   std::vector<_VARNAXI*> links;
   for (int r = 0; r < 3; ++r) {
@@ -285,8 +295,9 @@ void readersBeside(benchmark::State& state, bool garbage) {
   state.counters["p99_us"] = us.empty() ? 0 : us[us.size() * 99 / 100];
   state.counters["answered"] = double(us.size());
 }
-void BM_BridgeReadersIdle(benchmark::State& s) { readersBeside(s, false); }
-void BM_BridgeReadersBesideGarbage(benchmark::State& s) { readersBeside(s, true); }
+void BM_BridgeReadersIdle(benchmark::State& s) { readersBeside(s, Beside::Nothing); }
+void BM_BridgeReadersBesideGarbage(benchmark::State& s) { readersBeside(s, Beside::Garbage); }
+void BM_BridgeReadersBesideAStalledBulk(benchmark::State& s) { readersBeside(s, Beside::StalledBulk); }
 
 void BM_BridgePipelinedWrites(benchmark::State& s) { pipelinedWrites(s, true); }
 void BM_DirectPipelinedWrites(benchmark::State& s) { pipelinedWrites(s, false); }
@@ -301,6 +312,7 @@ BENCHMARK(BM_DirectPipelinedWrites)->Unit(benchmark::kMillisecond)->UseRealTime(
 BENCHMARK(BM_BridgeFairnessFloodAndThreeReaders)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_BridgeReadersIdle)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_BridgeReadersBesideGarbage)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_BridgeReadersBesideAStalledBulk)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_RawEchoRoundTrip16B)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_BridgeReadRoundTrip)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_DirectReadRoundTrip)->Unit(benchmark::kMicrosecond)->UseRealTime();
