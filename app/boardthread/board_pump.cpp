@@ -67,6 +67,7 @@ void dropClient(VARNBoardPump* p, int d, bool withBoard) {
   regStore(masters[p->board][4 + d], 0);
   p->lane[d].outStart = 0;
   p->lane[d].outLen = 0;
+  p->lane[d].inputClosed = false;
 }
 
 // The bridge holds the other end for the life of the process; an end that reads as
@@ -93,6 +94,8 @@ void acceptOn(VARNBoardPump* p, int d) {
   std::snprintf(dotted, sizeof dotted, "%u.%u.%u.%u", (ip >> 24) & 0xFF, (ip >> 16) & 0xFF, (ip >> 8) & 0xFF,
                 ip & 0xFF);
   VARNLog("Connection attempt from %s:%hu\n", dotted, port);
+  // A client that ended its input gives way to a new one rather than holding the port.
+  if (clientOf(p, d) != 0 && p->lane[d].inputClosed) dropClient(p, d, true);
   if (clientOf(p, d) != 0) {
     VARNLog("Rejecting because we are already in use\n");
     varn_close_socket(s);
@@ -127,6 +130,10 @@ void serveClientInput(VARNBoardPump* p, int d, uint32_t room, uint64_t now) {
   if (got <= 0) {
     if (p->axiMode) {
       pairClosed(p, d);
+    } else if (got == 0) {
+      // End of its input only: the answer to what it sent may still be on its way.
+      p->lane[d].inputClosed = true;
+      p->lane[d].quietSinceNs = now;
     } else {
       dropClient(p, d, true);
     }
@@ -197,7 +204,16 @@ void drain(VARNBoardPump* p, int d, uint64_t now) {
   if (!hasPeer(p, d)) return;  // counted, and dropped: nobody is there to take them
   lane.outStart = 0;
   lane.outLen = held;
+  lane.quietSinceNs = now;
   sendHeld(p, d);
+}
+
+// A half-closed client is let go once its device has had nothing more to say for a while.
+void endHalfClosed(VARNBoardPump* p, int d, uint64_t now) {
+  const VARNDeviceLane& lane = p->lane[d];
+  if (p->axiMode || !lane.inputClosed || lane.outLen > 0 || clientOf(p, d) <= 0) return;
+  if (now - lane.quietSinceNs < VARN_HALF_CLOSED_QUIET_NS) return;
+  dropClient(p, d, true);
 }
 
 }  // namespace
@@ -229,7 +245,8 @@ void VARNBoardPumpTurn(VARNBoardPump* p) {
       sets.anyWrite = true;
       continue;
     }
-    room[d] = inputRoom(p, d, now, linkUp);
+    // A client whose input has ended would read as ready for ever.
+    room[d] = p->lane[d].inputClosed ? 0 : inputRoom(p, d, now, linkUp);
     if (room[d] > 0) sets.watch(&sets.read, clientOf(p, d));
   }
 
@@ -263,5 +280,8 @@ void VARNBoardPumpTurn(VARNBoardPump* p) {
   // The devices are drained every turn, not only on quiet ones: a client that keeps
   // sending would otherwise starve its device's output until the FPGA's FIFOs overflow.
   now = varn_monotonic_ns();
-  for (int d = 0; d < p->devices; ++d) drain(p, d, now);
+  for (int d = 0; d < p->devices; ++d) {
+    drain(p, d, now);
+    endHalfClosed(p, d, now);
+  }
 }

@@ -34,7 +34,14 @@ struct VARNDeviceLane {
   VARNUartPacer pacer{VARN_COE_UART_PACE_BYTES_PER_S, VARN_COE_UART_BURST};
   // AXI-bridge mode: the bridge closed its end of the pair; it never comes back.
   bool pairClosed = false;
+  // Serial mode: the client shut down its sending side (as `nc -N` does after its
+  // command) and still reads: it gets the device's output until the device has been
+  // quiet for VARN_HALF_CLOSED_QUIET_NS, then the connection is closed.
+  bool inputClosed = false;
+  uint64_t quietSinceNs = 0;
 };
+
+constexpr uint64_t VARN_HALF_CLOSED_QUIET_NS = 2000000000ull;
 
 struct VARNBoardPump {
   int board = 0;

@@ -106,6 +106,29 @@ channel A jtag=ka
   EXPECT_EQ(timer, "02") << "the bridge's end of the connection has its keepalive timer running";
 }
 
+// `nc -N`: the command, then end of input; the answer still comes, and the connection
+// ends once the device has been quiet, after which the port takes a new client.
+TEST_F(Discovery, AClientThatEndsItsInputStillGetsTheAnswer) {
+  const char* boards = R"(board hc
+device VU9P preconfigured=yes app=echo
+ftdi FT232H serial=HALF1
+channel A jtag=hc
+)";
+  startBridge({"-a", "-q", "-p", std::to_string(rig::freePortRange(2))}, boards);
+  ASSERT_TRUE(bridge().waitFor("Thread starting for board 0\n", 30)) << bridgeOutput();
+  std::vector<uint16_t> ports = rig::openedPorts(bridgeOutput());
+  ASSERT_EQ(ports.size(), 1u);
+  rig::Client c(ports[0]);
+  ASSERT_TRUE(c.send("question\n"));
+  ASSERT_EQ(shutdown(c.fd(), SHUT_WR), 0);
+  EXPECT_EQ(c.receive(9, 10), "question\n");
+  EXPECT_TRUE(c.closedByPeer(10)) << "closed once the device is quiet";
+  EXPECT_TRUE(bridge().waitFor("Board 0 Device 0 TCP Client Disconnected\n", 10));
+  rig::Client next(ports[0]);
+  ASSERT_TRUE(next.send("again\n"));
+  EXPECT_EQ(next.receive(6, 10), "again\n");
+}
+
 TEST_F(Discovery, PortsStopAt65535InsteadOfWrappingRound) {
   const char* boards = R"(board two
 device VU33P preconfigured=yes
