@@ -147,6 +147,13 @@ void serveClientInput(VARNBoardPump* p, int d, uint32_t room, uint64_t now) {
   if (rc != 0) {
     VARNLog("Failed to send VARN JTAG Board %i Device %i V1 UART Byte: %i\n", p->board, d, rc);
     if (rc == 5) channelFailed(p, d, rc, now);
+    // Whether the device got them is unknown, and a client that goes on as if it did
+    // would be misled: it is told by the end of its connection.
+    if (!p->axiMode) {
+      VARNLog("Board %i Device %i: %u bytes from the client may not have reached the device; closing the client\n",
+              p->board, d, received - written);
+      dropClient(p, d, true);
+    }
     return;
   }
   channelWorks(p, d);
