@@ -6,6 +6,7 @@
 #include "app/cli/command_line.h"
 #include "app/cli/help_text.h"
 #include "app/discovery/scan_devices.h"
+#include "app/log/log_writer.h"
 #include "app/log/varn_log.h"
 #include "app/mainloop/main_loop.h"
 #include "app/management/management_listener.h"
@@ -41,6 +42,8 @@ int main(int argc, char* argv[]) {
     return -1;
   }
   VARNParseOptions(argc, argv);
+  // From here on no thread waits for the console or the log file.
+  VARNLogStartWriter();
   VARNAnnounceModes();
 
   varn_socket managementListener = VARN_INVALID_SOCKET;

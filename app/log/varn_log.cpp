@@ -4,9 +4,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/log/log_writer.h"
 #include "app/settings/varn_settings.h"
 
 std::mutex logMutex;
+
+// Longer messages are cut here when queued (the console view's ring keeps less).
+constexpr size_t kQueuedMessageMax = 16384;
 char gLogBuffer[VARN_LOG_SLOTS][VARN_LOG_SLOT_SIZE];
 
 void VARNLogInit() {
@@ -29,6 +33,20 @@ static void ringWrite(const char* format, va_list args) {
   std::vsnprintf(newest + used, VARN_LOG_SLOT_SIZE - used, format, args);
 }
 
+// With the writer running, the text is formatted once and queued for the console
+// (unless the ring takes it) and, when asked, for the file.
+static void emitQueued(const char* format, va_list args, bool toFile) {
+  char text[kQueuedMessageMax];
+  va_list copy;
+  va_copy(copy, args);
+  int n = std::vsnprintf(text, sizeof text, format, copy);
+  va_end(copy);
+  if (n < 0) return;
+  size_t len = static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1;
+  if (gUseGUI) ringWrite(format, args);
+  varnLogQueue(text, len, !gUseGUI, toFile && logFile != nullptr);
+}
+
 static void emit(const char* format, va_list args) {
   if (gUseGUI) {
     ringWrite(format, args);
@@ -43,6 +61,11 @@ void VARNLog(const char* format, ...) {
     std::lock_guard<std::mutex> hold(logMutex);
     va_list args;
     va_start(args, format);
+    if (varnLogQueued()) {
+      emitQueued(format, args, true);
+      va_end(args);
+      return;
+    }
     emit(format, args);
     va_end(args);
     file = logFile;
@@ -59,7 +82,11 @@ void VARNLog(const char* format, ...) {
 int VARNLogNL(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  emit(format, args);
+  if (varnLogQueued()) {
+    emitQueued(format, args, false);
+  } else {
+    emit(format, args);
+  }
   va_end(args);
   return 0;
 }

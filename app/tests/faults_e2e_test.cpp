@@ -2,6 +2,8 @@
 // them: a CoE controller that vanishes and comes back, one that stops answering, a
 // client that stops reading. The other boards and devices keep being served, nothing
 // spins, nothing typed is lost, and service resumes by itself.
+#include <sys/stat.h>
+
 #include <signal.h>
 
 #include <algorithm>
@@ -127,6 +129,32 @@ TEST_F(Faults, AControllerThatStopsAnsweringDoesNotFreezeItsBoardForEver) {
   }
   EXPECT_TRUE(answered) << got << "\n" << bridgeOutput();
   EXPECT_GE(countOf(bridgeOutput(), "Board 0 is set up again\n"), 1) << bridgeOutput();
+}
+
+// The -f copy goes to a FIFO nobody reads: once its buffer is full, the log cannot be
+// written, yet the boards go on serving (the log waits, bounded, or is dropped and counted).
+TEST_F(Faults, ALogSinkThatStopsDrainingHoldsUpNobody) {
+  const std::string fifo = (dir_ / "log.fifo").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  startBridge({"-a", "-q", "-f", fifo, "-p", std::to_string(rig::freePortRange(3))}, kFtdiEchoBoard);
+  ASSERT_TRUE(bridge().waitFor("Thread starting for board 0\n", 30)) << bridgeOutput();
+  std::vector<uint16_t> ports = rig::openedPorts(bridgeOutput());
+  ASSERT_EQ(ports.size(), 2u);
+  rig::Client a(ports[0]);
+  ASSERT_GT(roundTrip(a, "before\n", 10), 0);
+  // Each refused second client costs the log three lines (about 130 bytes): 800 of
+  // them are more than the FIFO holds.
+  for (int i = 0; i < 800; ++i) {
+    rig::Client extra(ports[0]);
+    ASSERT_TRUE(extra.closedByPeer(10)) << "refused client " << i << " was not answered";
+  }
+  for (int i = 0; i < 5; ++i) {
+    const double t = roundTrip(a, "during " + std::to_string(i) + "\n", 10);
+    ASSERT_GT(t, 0) << "the device's port stopped with its log";
+    EXPECT_LT(t, 2.0);
+  }
+  rig::Client b(ports[1]);
+  EXPECT_GT(roundTrip(b, "other\n", 10), 0);
 }
 
 TEST_F(Faults, AClientThatStopsReadingHoldsUpOnlyItsOwnDevice) {
