@@ -1,5 +1,6 @@
 // Does a bitstream file suit one device of a board connection? Decided by the file
 // name's extension and, for Xilinx parts, by the identification near the file's start.
+#include <cstdio>
 #include <cstring>
 
 #include "app/log/varn_log.h"
@@ -18,21 +19,25 @@ bool endsWith(const char* path, const char* ext) {
   return n >= e && std::memcmp(path + n - e, ext, e) == 0;
 }
 
-}  // namespace
-
-int VARNJtagBitstreamIsValidForDevice(VARNJtag* jtag, uint32_t device, const char* path) {
+// The check itself; `why` (when given) receives the reason for a refusal.
+int check(VARNJtag* jtag, uint32_t device, const char* path, char* why, size_t whyCap) {
+  auto say = [&](int code, const char* format, auto... values) {
+    if (why) std::snprintf(why, whyCap, format, values...);
+    return code;
+  };
   if (jtag == nullptr || device >= jtag->deviceCount || device >= static_cast<uint32_t>(VARN_JTAG_MAX_DEVICES))
-    return VARN_BIT_BAD_INDEX;
+    return say(VARN_BIT_BAD_INDEX, "%s", "there is no such device");
   const int32_t row = jtag->deviceType[device];
-  if (row < 0 || row >= JTAG_DEVICE_ROWS) return VARN_BIT_UNKNOWN_DEVICE;
-  if (path == nullptr) return VARN_BIT_MISMATCH;
+  if (row < 0 || row >= JTAG_DEVICE_ROWS) return say(VARN_BIT_UNKNOWN_DEVICE, "%s", "the device's part is unknown");
+  if (path == nullptr) return say(VARN_BIT_MISMATCH, "%s", "no file named");
 
   // The Intel loader examines .rbf content itself; here only the name counts.
-  if (varn_bit_is_intel(jtag, device)) return endsWith(path, ".rbf") ? VARN_BIT_OK : VARN_BIT_MISMATCH;
-  if (!endsWith(path, ".bit")) return VARN_BIT_MISMATCH;
+  if (varn_bit_is_intel(jtag, device))
+    return endsWith(path, ".rbf") ? VARN_BIT_OK : say(VARN_BIT_MISMATCH, "%s", "an Intel device takes .rbf files");
+  if (!endsWith(path, ".bit")) return say(VARN_BIT_MISMATCH, "%s", "a Xilinx device takes .bit files");
 
   BitFile file;
-  if (!file.open(path)) return VARN_BIT_OPEN_FAILED;
+  if (!file.open(path)) return say(VARN_BIT_OPEN_FAILED, "cannot be opened (%s)", file.why());
   BitHeaderScan scan;
   for (uint32_t examined = 0; examined < VARN_BIT_SCAN_LIMIT; ++examined) {
     const int c = file.getByte();
@@ -46,9 +51,35 @@ int VARNJtagBitstreamIsValidForDevice(VARNJtag* jtag, uint32_t device, const cha
     // No row: the partial identification, if any, decides (and in practice fails).
     varn_bit_encrypted_part_idcode(scan.partChars(), &idcode);
   } else if (!scan.identified()) {
-    return VARN_BIT_BAD_INDEX;
+    return say(VARN_BIT_BAD_INDEX, "no part identification in its first %u bytes", VARN_BIT_SCAN_LIMIT);
   }
-  return ((idcode ^ jtag->idcodes[device]) & 0x0FFFFFFFu) == 0 ? VARN_BIT_OK : VARN_BIT_MISMATCH;
+  if (((idcode ^ jtag->idcodes[device]) & 0x0FFFFFFFu) == 0) return VARN_BIT_OK;
+  return say(VARN_BIT_MISMATCH, "made for IDCODE %08X, the device is %08X", idcode & 0x0FFFFFFFu,
+             jtag->idcodes[device] & 0x0FFFFFFFu);
+}
+
+// No file of the list suits the device: each says why, so the user need not guess.
+void explainRefusals(VARNJtag* jtag, uint32_t device, const char* list) {
+  char entry[VARN_BIT_PATH_MAX];
+  char why[256];
+  for (const char* p = list;;) {
+    const char* comma = std::strchr(p, ',');
+    const size_t len = comma ? static_cast<size_t>(comma - p) : std::strlen(p);
+    if (len > 0 && len < sizeof entry) {
+      std::memcpy(entry, p, len);
+      entry[len] = '\0';
+      why[0] = '\0';
+      if (check(jtag, device, entry, why, sizeof why) != VARN_BIT_OK) VARNLog("Bitstream %s refused: %s\n", entry, why);
+    }
+    if (comma == nullptr) break;
+    p = comma + 1;
+  }
+}
+
+}  // namespace
+
+int VARNJtagBitstreamIsValidForDevice(VARNJtag* jtag, uint32_t device, const char* path) {
+  return check(jtag, device, path, nullptr, 0);
 }
 
 int VARNBitstreamChooseFile(VARNJtag* jtag, uint32_t device, const char* list, char* chosen, size_t capacity) {
@@ -79,5 +110,7 @@ int VARNBitstreamChooseFile(VARNJtag* jtag, uint32_t device, const char* list, c
     }
   }
   copy(list, std::strlen(list));
-  return VARNJtagBitstreamIsValidForDevice(jtag, device, chosen);
+  const int rc = VARNJtagBitstreamIsValidForDevice(jtag, device, chosen);
+  if (rc != VARN_BIT_OK) explainRefusals(jtag, device, list);
+  return rc;
 }

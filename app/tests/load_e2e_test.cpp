@@ -50,6 +50,13 @@ channel A jtag=lb
   EXPECT_LT(code0, load1);
   EXPECT_LT(code1, skip2);
   EXPECT_EQ(countOf(out, "Starting Bitstream Load...\n"), 3) << out;
+  // Device 2 is told why neither file suits it, file by file, before it is skipped.
+  const size_t why35 = at(out, "Bitstream " + vu35p + " refused: made for IDCODE 04B71093, the device is 04B51093\n");
+  const size_t why9 = at(out, "Bitstream " + vu9p + " refused: made for IDCODE 04B31093, the device is 04B51093\n");
+  EXPECT_NE(why35, std::string::npos) << out;
+  EXPECT_NE(why9, std::string::npos) << out;
+  EXPECT_LT(why9, skip2);
+  EXPECT_GT(why35, code1);
   // The long load reported its way up, below 100 until it was done.
   const size_t progress = at(out, "VARN JTAG Board 0 Device 0 Bitstream Load Progress: ");
   ASSERT_NE(progress, std::string::npos) << out;
