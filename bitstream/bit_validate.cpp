@@ -58,22 +58,32 @@ int check(VARNJtag* jtag, uint32_t device, const char* path, char* why, size_t w
              jtag->idcodes[device] & 0x0FFFFFFFu);
 }
 
-// No file of the list suits the device: each says why, so the user need not guess.
-void explainRefusals(VARNJtag* jtag, uint32_t device, const char* list) {
+// Calls f(entry, length) for each non-empty comma-separated entry of the list, until f
+// returns true. An entry too long for a path buffer cannot name a file this program
+// opens and is passed over.
+template <typename F>
+bool forEachEntry(const char* list, F f) {
   char entry[VARN_BIT_PATH_MAX];
-  char why[256];
   for (const char* p = list;;) {
     const char* comma = std::strchr(p, ',');
     const size_t len = comma ? static_cast<size_t>(comma - p) : std::strlen(p);
     if (len > 0 && len < sizeof entry) {
       std::memcpy(entry, p, len);
       entry[len] = '\0';
-      why[0] = '\0';
-      if (check(jtag, device, entry, why, sizeof why) != VARN_BIT_OK) VARNLog("Bitstream %s refused: %s\n", entry, why);
+      if (f(entry, len)) return true;
     }
-    if (comma == nullptr) break;
+    if (comma == nullptr) return false;
     p = comma + 1;
   }
+}
+
+// No file of the list suits the device: each says why, so the user need not guess.
+void explainRefusals(VARNJtag* jtag, uint32_t device, const char* list) {
+  forEachEntry(list, [&](const char* entry, size_t) {
+    char why[256] = {};
+    if (check(jtag, device, entry, why, sizeof why) != VARN_BIT_OK) VARNLog("Bitstream %s refused: %s\n", entry, why);
+    return false;
+  });
 }
 
 }  // namespace
@@ -92,22 +102,12 @@ int VARNBitstreamChooseFile(VARNJtag* jtag, uint32_t device, const char* list, c
     chosen[len] = '\0';
   };
   if (std::strchr(list, ',') != nullptr) {
-    char entry[VARN_BIT_PATH_MAX];
-    for (const char* p = list;;) {
-      const char* comma = std::strchr(p, ',');
-      const size_t len = comma ? static_cast<size_t>(comma - p) : std::strlen(p);
-      // An entry too long for a path buffer cannot name a file this program opens.
-      if (len > 0 && len < sizeof entry) {
-        std::memcpy(entry, p, len);
-        entry[len] = '\0';
-        if (VARNJtagBitstreamIsValidForDevice(jtag, device, entry) == VARN_BIT_OK) {
-          copy(entry, len);
-          return VARN_BIT_OK;
-        }
-      }
-      if (comma == nullptr) break;
-      p = comma + 1;
-    }
+    const bool found = forEachEntry(list, [&](const char* entry, size_t len) {
+      if (VARNJtagBitstreamIsValidForDevice(jtag, device, entry) != VARN_BIT_OK) return false;
+      copy(entry, len);
+      return true;
+    });
+    if (found) return VARN_BIT_OK;
   }
   copy(list, std::strlen(list));
   const int rc = VARNJtagBitstreamIsValidForDevice(jtag, device, chosen);

@@ -13,6 +13,7 @@
 #include <unistd.h>
 #endif
 
+#include "axi/testpeer/flood_client.h"
 #include "axi/tests/bridge_rig.h"
 
 namespace {
@@ -78,52 +79,10 @@ TEST(AxiBridge, LinksPipelineThroughTheBridgeWithoutLossOrMixUp) {
 TEST(AxiBridge, APipeliningClientCannotStarveBlockingOnes) {
   BridgeRig rig;
   rig.fpga->setAnswerPaceUs(50);  // about 20 000 answers a second
-  varn_socket flood = rig.raw();
-  ASSERT_EQ(varn_set_nonblocking(flood, true), 0);
-  std::atomic<bool> stop{false};
-  std::atomic<uint64_t> floodAnswers{0};
-  std::thread writer([&] {
-    std::vector<uint8_t> batch;
-    for (int i = 0; i < 64; ++i) {
-      Packet p = makePacket(0x02, uint8_t(i), 0x500, uint32_t(i));
-      batch.insert(batch.end(), p.begin(), p.end());
-    }
-    size_t at = 0;
-    while (!stop) {
-      long n = varn_send(flood, batch.data() + at, batch.size() - at);
-      if (n > 0) {
-        at = (at + size_t(n)) % batch.size();
-        continue;
-      }
-      fd_set ws;
-      FD_ZERO(&ws);
-      FD_SET(flood, &ws);
-      varn_select(int(flood) + 1, nullptr, &ws, 20000);
-    }
-  });
-  std::thread drain([&] {
-    uint8_t buf[8192];
-    while (!stop) {
-      fd_set rs;
-      FD_ZERO(&rs);
-      FD_SET(flood, &rs);
-      if (varn_select(int(flood) + 1, &rs, nullptr, 20000) <= 0) continue;
-      long n = varn_recv(flood, buf, sizeof buf);
-      if (n > 0) floodAnswers += uint64_t(n) / 16;
-    }
-  });
-  struct Joiner {
-    std::atomic<bool>& stop;
-    std::thread& a;
-    std::thread& b;
-    ~Joiner() {
-      stop = true;
-      if (a.joinable()) a.join();
-      if (b.joinable()) b.join();
-    }
-  } joiner{stop, writer, drain};
-  for (int i = 0; i < 1000 && floodAnswers <= 2000; ++i) varn_sleep_ms(10);
-  ASSERT_GT(floodAnswers, 2000u);
+  varnaxitest::FloodClient flood(rig.port);
+  ASSERT_TRUE(rig.waitClients(1));
+  for (int i = 0; i < 1000 && flood.answers() <= 2000; ++i) varn_sleep_ms(10);
+  ASSERT_GT(flood.answers(), 2000u);
   EXPECT_EQ(rig.inFlight(), 255) << "the pipelining client alone holds every number";
 
   constexpr int kReaders = 3, kReads = 30;
@@ -131,7 +90,7 @@ TEST(AxiBridge, APipeliningClientCannotStarveBlockingOnes) {
     for (int k = 0; k < kReads; ++k) rig.fpga->poke(0x8000 + 0x100 * r + 4 * k, uint32_t(r << 16 | k));
   std::vector<_VARNAXI*> links;
   for (int r = 0; r < kReaders; ++r) links.push_back(rig.link());
-  const uint64_t floodBefore = floodAnswers;
+  const uint64_t floodBefore = flood.answers();
   std::vector<double> latencyMs;
   std::mutex mu;
   std::atomic<int> wrong{0};
@@ -150,7 +109,7 @@ TEST(AxiBridge, APipeliningClientCannotStarveBlockingOnes) {
     });
   }
   for (auto& t : readers) t.join();
-  const uint64_t floodDuring = floodAnswers - floodBefore;
+  const uint64_t floodDuring = flood.answers() - floodBefore;
   EXPECT_EQ(wrong, 0) << "every blocking read answered with its own value";
   std::sort(latencyMs.begin(), latencyMs.end());
   const double p99 = latencyMs[latencyMs.size() * 99 / 100];

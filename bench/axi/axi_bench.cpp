@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "axi/testpeer/fake_axi_target.h"
+#include "axi/testpeer/flood_client.h"
 #include "axi/testpeer/log_capture.h"
 #include "axi/testpeer/sim_axi_pump.h"
 #include "axi/varn_axi.h"
@@ -153,37 +154,7 @@ void BM_BridgeFairnessFloodAndThreeReaders(benchmark::State& state) {
   VARNAXIBridge* bridge = VARNAXIBridgeCreate(pair[0], listener);
   auto fpga = std::make_unique<varnaxitest::FakeAxiTarget>(pair[1]);
   fpga->setAnswerPaceUs(50);
-  varn_socket flood = varnaxitest::connectLoopback(port);
-  varn_set_nonblocking(flood, true);
-  std::atomic<bool> stop{false};
-  std::atomic<uint64_t> floodAnswers{0};
-  std::thread writer([&] {
-    std::vector<uint8_t> batch(64 * 16);
-    for (int i = 0; i < 64; ++i) _VARNAXIMakePacket(batch.data() + 16 * i, 0x02, uint8_t(i), 0x500, uint32_t(i));
-    size_t at = 0;
-    while (!stop) {
-      long n = varn_send(flood, batch.data() + at, batch.size() - at);
-      if (n > 0) {
-        at = (at + size_t(n)) % batch.size();
-        continue;
-      }
-      fd_set ws;
-      FD_ZERO(&ws);
-      FD_SET(flood, &ws);
-      varn_select(int(flood) + 1, nullptr, &ws, 20000);
-    }
-  });
-  std::thread drain([&] {
-    uint8_t buf[8192];
-    while (!stop) {
-      fd_set rs;
-      FD_ZERO(&rs);
-      FD_SET(flood, &rs);
-      if (varn_select(int(flood) + 1, &rs, nullptr, 20000) <= 0) continue;
-      long n = varn_recv(flood, buf, sizeof buf);
-      if (n > 0) floodAnswers += uint64_t(n) / 16;
-    }
-  });
+  auto flood = std::make_unique<varnaxitest::FloodClient>(port);
   constexpr int kReaders = 3, kReads = 100;
   std::vector<_VARNAXI*> links;
   for (int r = 0; r < kReaders; ++r) {
@@ -193,7 +164,7 @@ void BM_BridgeFairnessFloodAndThreeReaders(benchmark::State& state) {
   std::vector<double> latencyMs;
   uint64_t floodTotal = 0, readTotal = 0, failed = 0;
   for (auto _ : state) {
-    const uint64_t before = floodAnswers;
+    const uint64_t before = flood->answers();
     std::mutex mu;
     std::vector<std::thread> readers;
     for (int r = 0; r < kReaders; ++r) {
@@ -209,16 +180,13 @@ void BM_BridgeFairnessFloodAndThreeReaders(benchmark::State& state) {
       });
     }
     for (auto& t : readers) t.join();
-    floodTotal += floodAnswers - before;
+    floodTotal += flood->answers() - before;
     readTotal += kReaders * kReads;
   }
-  stop = true;
-  writer.join();
-  drain.join();
+  flood.reset();
   for (_VARNAXI*& l : links) VARNAXIDestroy(&l);
   VARNAXIBridgeDestroy(&bridge);
   fpga.reset();
-  varn_close_socket(flood);
   varn_close_socket(pair[0]);
   varn_close_socket(listener);
   std::sort(latencyMs.begin(), latencyMs.end());
