@@ -213,7 +213,8 @@ bool Worker::pushUpstream() {
 void Worker::dropClient(int i, const char* message) {
   ClientState& c = c_[i];
   if (message) VARNLog("%s", message);
-  varn_close_socket(c.sock);
+  // The socket closes last, so that whoever sees it close finds the counts settled.
+  const varn_socket gone = c.sock;
   c.sock = VARN_INVALID_SOCKET;
   b_->clients[i] = VARN_INVALID_SOCKET;
   // A bulk write still being gathered never went upstream: its number is simply free.
@@ -232,6 +233,7 @@ void Worker::dropClient(int i, const char* message) {
   c.mask = 0;
   VARNAXIAssemblerReset(&c.window);
   publish();
+  varn_close_socket(gone);
 }
 
 // Client sockets are non-blocking and the bridge never waits for one: it sends what

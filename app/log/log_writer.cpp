@@ -30,7 +30,8 @@ struct Queue {
   bool running = false, stopping = false;
   std::condition_variable wake, drained;
 };
-Queue gQueue;
+// Never destroyed: the writer thread may still be finishing while the process exits.
+Queue& gQueue = *new Queue;
 
 void put(const char* data, size_t len) {
   for (size_t i = 0; i < len; ++i) gQueue.ring[(gQueue.head + i) % kQueueBytes] = data[i];
