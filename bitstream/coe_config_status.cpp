@@ -15,7 +15,7 @@ CoeStatusResult varn_coe_config_status(_VNCoELink* link, uint8_t slot, uint8_t* 
   uint8_t answer[VARN_COE_STATUS_RECORD * VARN_COE_STATUS_SLOTS] = {};
   uint32_t len = 0;
   // A negative answer (0x000E) carries an error code, not records: a failed request.
-  const int rc = varn_jtag_coe_request(link, VARN_COE_CMD_CONFIG_STATUS, VN_COE_TAG_REQUEST, nullptr, 0, answer, &len,
+  const int rc = varn_jtag_coe_request(link, VN_COE_CMD_STATUS, VN_COE_TAG_REQUEST, nullptr, 0, answer, &len,
                                        sizeof answer);
   if (answerLen) *answerLen = len;
   if (rc != 0) return CoeStatusResult::RequestFailed;

@@ -4,9 +4,10 @@
 
 #include <cstdint>
 
+#include "coe/coe_commands.h"
+
 struct _VNCoELink;
 
-constexpr uint16_t VARN_COE_CMD_CONFIG_STATUS = 0x0300;
 constexpr uint32_t VARN_COE_STATUS_RECORD = 16;
 constexpr uint32_t VARN_COE_STATUS_SLOTS = 4;
 constexpr uint8_t VARN_COE_STATUS_DONE = 0x40;

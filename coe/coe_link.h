@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "coe/coe_commands.h"
+
 struct _VNCoELink;
 
 constexpr uint16_t VN_COE_PORT = 21363;
@@ -12,8 +14,6 @@ constexpr uint16_t VN_COE_FLAGS = 0x8000;
 constexpr uint16_t VN_COE_TAG_REQUEST = 1;
 constexpr uint16_t VN_COE_TAG_UART = 2;
 constexpr uint16_t VN_COE_TAG_NOANSWER = 3;
-constexpr uint16_t VN_COE_ANSWER = 0x000A;
-constexpr uint16_t VN_COE_NAK = 0x000E;
 
 // Result codes of the link.
 enum : int {

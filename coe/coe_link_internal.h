@@ -24,10 +24,7 @@ constexpr uint32_t VN_COE_RX_CHUNK = 8192;
 constexpr uint32_t VN_COE_UART_SLOTS = 4;
 constexpr uint32_t VN_COE_UART_RING = 65536;
 
-constexpr uint16_t VN_COE_CMD_HELLO = 0x0010;  // after connecting, and the keepalive
 constexpr uint32_t VN_COE_HELLO_SETTLE_MS = 500;
-constexpr uint16_t VN_COE_CMD_UART_DATA = 0x1205;
-constexpr uint16_t VN_COE_CMD_UART_OVERFLOW = 0x1206;
 
 // CoU boards: vendor, product, interface and bulk endpoints.
 constexpr uint16_t VN_COU_VENDOR = 0x3122;

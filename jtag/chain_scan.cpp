@@ -127,7 +127,7 @@ int varn_jtag_scan_coe(VARNJtag* jtag) {
   const uint8_t ask[2] = {0x00, 0x00};
   uint8_t answer[256];
   uint32_t answerLen = 0;
-  if (varn_jtag_coe_request(link, 0x1010, VN_COE_TAG_REQUEST, ask, sizeof ask, answer, &answerLen, sizeof answer) ==
+  if (varn_jtag_coe_request(link, VN_COE_CMD_IDCODES, VN_COE_TAG_REQUEST, ask, sizeof ask, answer, &answerLen, sizeof answer) ==
       0) {
     uint32_t n = answerLen / 4;
     if (n > static_cast<uint32_t>(VARN_JTAG_MAX_DEVICES)) {
@@ -148,14 +148,14 @@ int varn_jtag_scan_coe(VARNJtag* jtag) {
 
   uint8_t irLens[1 + VARN_JTAG_MAX_DEVICES] = {0x00};
   for (uint32_t i = 0; i < jtag->deviceCount; ++i) irLens[1 + i] = static_cast<uint8_t>(jtag->irLength[i]);
-  if (varn_jtag_coe_request(link, 0x1011, VN_COE_TAG_REQUEST, irLens, 1 + jtag->deviceCount, nullptr, nullptr, 0) !=
+  if (varn_jtag_coe_request(link, VN_COE_CMD_IR_LENGTHS, VN_COE_TAG_REQUEST, irLens, 1 + jtag->deviceCount, nullptr, nullptr, 0) !=
       0)
     VARNLog("Failed settings CoE IR Lengths\n");
 
   if (jtag->deviceCount == 1) {
     // A single module may sit in slot B: if nothing answers at 0x4D on bus 0, use bus 1.
     const uint8_t ping[6] = {0x4D, 0x00, 0x00, 0x00, 0x00, 0x00};
-    if (varn_jtag_coe_request(link, 0x1110, VN_COE_TAG_REQUEST, ping, sizeof ping, nullptr, nullptr, 0) != 0) {
+    if (varn_jtag_coe_request(link, VN_COE_CMD_I2C, VN_COE_TAG_REQUEST, ping, sizeof ping, nullptr, nullptr, 0) != 0) {
       VARNLog("One CoE Board Device, but I2C did not respond to ping on BusIdx 0 - Switching to Slot B\n");
       jtag->coeSlot[0] = 1;
     }
@@ -164,10 +164,10 @@ int varn_jtag_scan_coe(VARNJtag* jtag) {
   for (uint32_t i = 0; i < jtag->deviceCount; ++i) {
     const uint8_t bus = static_cast<uint8_t>(jtag->coeSlot[i] * 16);
     const uint8_t i2c[6] = {0x4D, bus, 0x00, 0x00, 0x00, 0x00};
-    if (varn_jtag_coe_request(link, 0x1110, VN_COE_TAG_REQUEST, i2c, sizeof i2c, nullptr, nullptr, 0) != 0)
+    if (varn_jtag_coe_request(link, VN_COE_CMD_I2C, VN_COE_TAG_REQUEST, i2c, sizeof i2c, nullptr, nullptr, 0) != 0)
       VARNLog("Failed settings CoE dev %i I2C\n", static_cast<int>(i));
     const uint8_t uartMode[2] = {bus, 0x01};
-    if (varn_jtag_coe_request(link, 0x1201, VN_COE_TAG_REQUEST, uartMode, sizeof uartMode, nullptr, nullptr, 0) != 0)
+    if (varn_jtag_coe_request(link, VN_COE_CMD_UART_MODE, VN_COE_TAG_REQUEST, uartMode, sizeof uartMode, nullptr, nullptr, 0) != 0)
       VARNLog("Failed settings CoE dev %i UART Mode\n", static_cast<int>(i));
     const uint32_t baud = 1000000;
     const uint8_t uartRate[8] = {bus,
@@ -178,7 +178,7 @@ int varn_jtag_scan_coe(VARNJtag* jtag) {
                                  static_cast<uint8_t>(baud >> 8),
                                  static_cast<uint8_t>(baud >> 16),
                                  static_cast<uint8_t>(baud >> 24)};
-    if (varn_jtag_coe_request(link, 0x1202, VN_COE_TAG_REQUEST, uartRate, sizeof uartRate, nullptr, nullptr, 0) != 0)
+    if (varn_jtag_coe_request(link, VN_COE_CMD_UART_RATE, VN_COE_TAG_REQUEST, uartRate, sizeof uartRate, nullptr, nullptr, 0) != 0)
       VARNLog("Failed settings CoE dev %i UART Baudrate\n", static_cast<int>(i));
   }
   return 0;

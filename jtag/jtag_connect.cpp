@@ -117,12 +117,12 @@ void setupCoEBus(VARNJtag* j) {
   const uint32_t hz = j->jtagClockHz;
   const uint8_t speed[8] = {0, 0, 0, 0, static_cast<uint8_t>(hz), static_cast<uint8_t>(hz >> 8),
                             static_cast<uint8_t>(hz >> 16), static_cast<uint8_t>(hz >> 24)};
-  if (varn_jtag_coe_request(j->coeLink, 0x100C, VN_COE_TAG_REQUEST, speed, sizeof speed, nullptr, nullptr, 0) != 0) {
+  if (varn_jtag_coe_request(j->coeLink, VN_COE_CMD_JTAG_CLOCK, VN_COE_TAG_REQUEST, speed, sizeof speed, nullptr, nullptr, 0) != 0) {
     VARNLog("Failed to set CoE JTAG Speed to %i\n", static_cast<int>(hz));
     return;
   }
   const uint8_t mode[2] = {0x00, 0x02};  // device abstraction: the controller walks the TAP
-  if (varn_jtag_coe_request(j->coeLink, 0x1001, VN_COE_TAG_REQUEST, mode, sizeof mode, nullptr, nullptr, 0) != 0) {
+  if (varn_jtag_coe_request(j->coeLink, VN_COE_CMD_JTAG_MODE, VN_COE_TAG_REQUEST, mode, sizeof mode, nullptr, nullptr, 0) != 0) {
     VARNLog("Failed to set CoE JTAG Mode to Device Abstraction\n");
     return;
   }

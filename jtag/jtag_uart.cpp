@@ -82,7 +82,7 @@ int writeCoE(VARNJtag* jtag, uint32_t device, const uint8_t* data, uint32_t leng
     const uint32_t n = length - done < kCoEUartChunk ? length - done : kCoEUartChunk;
     payload[0] = static_cast<uint8_t>(jtag->coeSlot[device] * 16);
     for (uint32_t i = 0; i < n; ++i) payload[1 + i] = data[done + i];
-    if (varn_jtag_coe_request(jtag->coeLink, 0x1204, VN_COE_TAG_UART, payload, 1 + n, nullptr, nullptr, 0) != 0)
+    if (varn_jtag_coe_request(jtag->coeLink, VN_COE_CMD_UART_WRITE, VN_COE_TAG_UART, payload, 1 + n, nullptr, nullptr, 0) != 0)
       return kFailed;
     done += n;
     if (written) *written = done;

@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr uint16_t kCmdIdle = 0x100F;
-constexpr uint16_t kCmdShift = 0x1012;
 constexpr uint8_t kIdleFlags = 0x19;
 constexpr uint32_t kMaxChunkBits = 16384;
 constexpr uint32_t kMaxIdleClocks = 32767;
@@ -54,7 +52,7 @@ int tap_coe_ir_shift(VARNJtag* jtag, int32_t tdiSideBits, int32_t irLength, uint
   for (uint32_t i = 0; i < bytes; ++i) payload[4 + i] = static_cast<uint8_t>(instruction >> (8 * i));
   uint8_t answer[kAnswerCapacity];
   uint32_t answerLen = 0;
-  if (varn_jtag_coe_request(jtag->coeLink, kCmdShift, VN_COE_TAG_REQUEST, payload, 4 + bytes, answer, &answerLen,
+  if (varn_jtag_coe_request(jtag->coeLink, VN_COE_CMD_DEVICE_SHIFT, VN_COE_TAG_REQUEST, payload, 4 + bytes, answer, &answerLen,
                             sizeof answer) != 0) {
     VARNLog("CoE IR SHIFT failed\n");
     return -1;
@@ -90,7 +88,7 @@ int tap_coe_dr_shift(VARNJtag* jtag, uint32_t device, uint64_t bits, const uint8
       std::memset(payload + 4, 0, bytes);
     }
     uint32_t answerLen = 0;
-    if (varn_jtag_coe_request(jtag->coeLink, kCmdShift, VN_COE_TAG_REQUEST, payload, 4 + bytes, answer, &answerLen,
+    if (varn_jtag_coe_request(jtag->coeLink, VN_COE_CMD_DEVICE_SHIFT, VN_COE_TAG_REQUEST, payload, 4 + bytes, answer, &answerLen,
                               sizeof answer) != 0) {
       VARNLog("CoE DR SHIFT failed\n");
       return -1;
@@ -113,7 +111,7 @@ int coe_clock_cycles(_VNCoELink* link, uint32_t clocks) {
   while (clocks > 0) {
     const uint32_t n = clocks < kMaxIdleClocks ? clocks : kMaxIdleClocks;
     const uint8_t payload[4] = {0x00, kIdleFlags, static_cast<uint8_t>(n & 0xFF), static_cast<uint8_t>(n >> 8)};
-    if (varn_jtag_coe_request(link, kCmdIdle, VN_COE_TAG_REQUEST, payload, sizeof payload, nullptr, nullptr, 0) != 0)
+    if (varn_jtag_coe_request(link, VN_COE_CMD_IDLE_OR_SHIFT, VN_COE_TAG_REQUEST, payload, sizeof payload, nullptr, nullptr, 0) != 0)
       return -1;
     clocks -= n;
   }

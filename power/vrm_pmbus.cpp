@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr uint16_t kI2cTransfer = 0x1110;
 constexpr uint8_t kRegisterCommand = 0xD0;
 constexpr uint8_t kRegisterWrite = 0x04;
 
@@ -71,7 +70,7 @@ int _VARNVRMReadBytes(VARNJtag* jtag, uint32_t device, uint8_t address7, uint16_
   uint8_t answer[16];
   uint32_t len = 0;
   uint16_t command = 0;
-  int rc = VNCoELinkTransaction(jtag->coeLink, kI2cTransfer, VN_COE_TAG_REQUEST, VN_COE_FLAGS, request,
+  int rc = VNCoELinkTransaction(jtag->coeLink, VN_COE_CMD_I2C, VN_COE_TAG_REQUEST, VN_COE_FLAGS, request,
                                 sizeof(request), &command, nullptr, answer, &len, sizeof(answer));
   // A negative answer carries the controller's error code, not register bytes.
   if (rc != VN_COE_OK || command == VN_COE_NAK || len != 2) return 7;
@@ -86,7 +85,7 @@ int _VARNVRMWrite(VARNJtag* jtag, uint32_t device, uint8_t address7, uint16_t re
   const uint8_t request[10] = {address7,      bus,          0x00,          0x00,          kRegisterCommand,
                                kRegisterWrite, uint8_t(reg), uint8_t(reg >> 8), uint8_t(value), uint8_t(value >> 8)};
   uint16_t command = 0;
-  int rc = VNCoELinkTransaction(jtag->coeLink, kI2cTransfer, VN_COE_TAG_REQUEST, VN_COE_FLAGS, request,
+  int rc = VNCoELinkTransaction(jtag->coeLink, VN_COE_CMD_I2C, VN_COE_TAG_REQUEST, VN_COE_FLAGS, request,
                                 sizeof(request), &command, nullptr, nullptr, nullptr, 0);
   // A write the controller refused did not happen: reporting it as done would leave
   // the caller believing in a rail voltage that is not there.
