@@ -23,8 +23,8 @@ constexpr uint8_t kProbe = 0xFC;   // the number reserved for the bridge's own t
 // A number whose answer is overdue is not used again until its answer has come (and
 // gone to the client that asked) or can no longer come. The FPGA answers requests in
 // the order it takes them, so an answer proves that every request sent before it was
-// answered or lost. When every number is taken, a test request under this reserved
-// number finds that out.
+// answered or lost. While numbers are overdue, a test request under this reserved
+// number finds that out even when no client sends anything.
 constexpr uint8_t kProbeSeq = 0xFF;
 constexpr int kNumbers = 255;          // numbers clients' requests can take
 constexpr int kProbeEveryMs = 1000;    // while unanswered

@@ -100,8 +100,21 @@ const char* ftdiSimPath();
 }  // namespace rig
 
 // A scratch directory per test and the processes of one scenario.
+// One preconfigured VU9P running the echo design, behind an FT232H.
+inline constexpr const char* kOneEchoFpga =
+    "board one\ndevice VU9P preconfigured=yes app=echo\nftdi FT232H serial=ONE1\nchannel A jtag=one\n";
+
 class BoardRig : public ::testing::Test {
  protected:
+  // The one port the bridge opened, once `line` is in its output; 0 (with a failure
+  // recorded) when the line does not come or the bridge opened another number of ports.
+  uint16_t onlyPortAfter(const std::string& line) {
+    EXPECT_TRUE(bridge().waitFor(line, 30)) << bridgeOutput();
+    std::vector<uint16_t> ports = rig::openedPorts(bridgeOutput());
+    EXPECT_EQ(ports.size(), 1u) << bridgeOutput();
+    return ports.size() == 1 ? ports[0] : 0;
+  }
+
   void SetUp() override;
   void TearDown() override;
 

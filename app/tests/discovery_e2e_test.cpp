@@ -77,23 +77,17 @@ TEST_F(Discovery, ListOnlyShowsEveryJtagChannelWithItsIndexAndOpensNothing) {
 // The kernel's view of the bridge's end of a client connection: its keepalive timer
 // runs (timer kind 2 in /proc/net/tcp), so a client that vanishes frees the port.
 TEST_F(Discovery, AcceptedClientsAreWatchedByTcpKeepalive) {
-  const char* boards = R"(board ka
-device VU9P preconfigured=yes app=echo
-ftdi FT232H serial=KEEP1
-channel A jtag=ka
-)";
-  startBridge({"-a", "-q", "-p", std::to_string(rig::freePortRange(2))}, boards);
-  ASSERT_TRUE(bridge().waitFor("Thread starting for board 0\n", 30)) << bridgeOutput();
-  std::vector<uint16_t> ports = rig::openedPorts(bridgeOutput());
-  ASSERT_EQ(ports.size(), 1u);
-  rig::Client c(ports[0]);
+  startBridge({"-a", "-q", "-p", std::to_string(rig::freePortRange(2))}, kOneEchoFpga);
+  const uint16_t port = onlyPortAfter("Thread starting for board 0\n");
+  ASSERT_NE(port, 0);
+  rig::Client c(port);
   ASSERT_TRUE(c.send("ka\n"));
   ASSERT_EQ(c.receive(3, 10), "ka\n");
   sockaddr_in mine{};
   socklen_t len = sizeof mine;
   ASSERT_EQ(getsockname(c.fd(), reinterpret_cast<sockaddr*>(&mine), &len), 0);
   char local[32], remote[32];
-  std::snprintf(local, sizeof local, "0100007F:%04X", unsigned(ports[0]));
+  std::snprintf(local, sizeof local, "0100007F:%04X", unsigned(port));
   std::snprintf(remote, sizeof remote, "0100007F:%04X", unsigned(ntohs(mine.sin_port)));
   std::ifstream tcp("/proc/net/tcp");
   std::string line, timer;
@@ -109,22 +103,16 @@ channel A jtag=ka
 // `nc -N`: the command, then end of input; the answer still comes, and the connection
 // ends once the device has been quiet, after which the port takes a new client.
 TEST_F(Discovery, AClientThatEndsItsInputStillGetsTheAnswer) {
-  const char* boards = R"(board hc
-device VU9P preconfigured=yes app=echo
-ftdi FT232H serial=HALF1
-channel A jtag=hc
-)";
-  startBridge({"-a", "-q", "-p", std::to_string(rig::freePortRange(2))}, boards);
-  ASSERT_TRUE(bridge().waitFor("Thread starting for board 0\n", 30)) << bridgeOutput();
-  std::vector<uint16_t> ports = rig::openedPorts(bridgeOutput());
-  ASSERT_EQ(ports.size(), 1u);
-  rig::Client c(ports[0]);
+  startBridge({"-a", "-q", "-p", std::to_string(rig::freePortRange(2))}, kOneEchoFpga);
+  const uint16_t port = onlyPortAfter("Thread starting for board 0\n");
+  ASSERT_NE(port, 0);
+  rig::Client c(port);
   ASSERT_TRUE(c.send("question\n"));
   ASSERT_EQ(shutdown(c.fd(), SHUT_WR), 0);
   EXPECT_EQ(c.receive(9, 10), "question\n");
   EXPECT_TRUE(c.closedByPeer(10)) << "closed once the device is quiet";
   EXPECT_TRUE(bridge().waitFor("Board 0 Device 0 TCP Client Disconnected\n", 10));
-  rig::Client next(ports[0]);
+  rig::Client next(port);
   ASSERT_TRUE(next.send("again\n"));
   EXPECT_EQ(next.receive(6, 10), "again\n");
 }

@@ -81,17 +81,10 @@ TEST_F(Loads, AFifoIsRefusedWithoutHoldingTheBoard) {
   const std::string real = bitgen("real.bit", {"--part", "VU9P"});
   const std::string fifo = real.substr(0, real.rfind('/') + 1) + "pipe.bit";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  const char* boards = R"(board ff
-device VU9P preconfigured=yes app=echo
-ftdi FT232H serial=FIFO1
-channel A jtag=ff
-)";
-  startBridge({"-a", "-q", "-b", fifo, "-p", std::to_string(rig::freePortRange(2))}, boards);
-  ASSERT_TRUE(bridge().waitFor("No Specified Bitstream is valid for VARN JTAG Board 0 Device 0, Skipping\n", 30))
-      << bridgeOutput();
-  std::vector<uint16_t> ports = rig::openedPorts(bridgeOutput());
-  ASSERT_EQ(ports.size(), 1u);
-  rig::Client c(ports[0]);
+  startBridge({"-a", "-q", "-b", fifo, "-p", std::to_string(rig::freePortRange(2))}, kOneEchoFpga);
+  const uint16_t port = onlyPortAfter("No Specified Bitstream is valid for VARN JTAG Board 0 Device 0, Skipping\n");
+  ASSERT_NE(port, 0);
+  rig::Client c(port);
   ASSERT_TRUE(c.send("still here\n"));
   EXPECT_EQ(c.receive(11, 10), "still here\n");
 }
@@ -100,17 +93,11 @@ channel A jtag=ff
 // is touched: the design that runs there keeps serving its port.
 TEST_F(Loads, ATruncatedFileLeavesTheRunningDesignAlone) {
   const std::string cut = bitgen("cut.bit", {"--part", "VU9P", "--frames", "2000", "--truncate", "100000"});
-  const char* boards = R"(board tr
-device VU9P preconfigured=yes app=echo
-ftdi FT232H serial=TRUNC1
-channel A jtag=tr
-)";
-  startBridge({"-a", "-q", "-b", cut, "-p", std::to_string(rig::freePortRange(2))}, boards);
-  ASSERT_TRUE(bridge().waitFor("not loaded, the device is left as it was\n", 30)) << bridgeOutput();
+  startBridge({"-a", "-q", "-b", cut, "-p", std::to_string(rig::freePortRange(2))}, kOneEchoFpga);
+  const uint16_t port = onlyPortAfter("not loaded, the device is left as it was\n");
+  ASSERT_NE(port, 0);
   EXPECT_EQ(countOf(bridgeOutput(), "Houseclean"), 0) << bridgeOutput();
-  std::vector<uint16_t> ports = rig::openedPorts(bridgeOutput());
-  ASSERT_EQ(ports.size(), 1u);
-  rig::Client c(ports[0]);
+  rig::Client c(port);
   ASSERT_TRUE(c.send("design\n"));
   EXPECT_EQ(c.receive(7, 10), "design\n") << "the FPGA still runs its design";
 }
