@@ -7,10 +7,10 @@
 #include "app/platform/varn_platform.h"
 #include "bitstream/bit_file.h"
 #include "bitstream/bitstream_internal.h"
-#include "bitstream/coe_config_status.h"
 #include "bitstream/varn_bitstream.h"
 #include "bitstream/xilinx_stream.h"
 #include "jtag/tap.h"
+#include "jtag/transport.h"
 
 namespace {
 
@@ -23,7 +23,9 @@ bool validIndex(const VARNJtag* jtag, uint32_t device) {
   return jtag != nullptr && device < jtag->deviceCount && device < static_cast<uint32_t>(VARN_JTAG_MAX_DEVICES);
 }
 
-bool isCoE(const VARNJtag* jtag) { return jtag->coeLink != nullptr; }
+// A controller that addresses devices itself takes the stream per device and keeps the
+// configuration status; over a host-walked TAP the device's own IR capture tells.
+bool controllerAddressed(const VARNJtag* jtag) { return !jtag->transport->walksTap; }
 
 // The captured IR bit that reports the cleared state (INIT_COMPLETE of the master SLR);
 // DONE is the bit above it.
@@ -39,7 +41,7 @@ bool bitSet(uint64_t value, uint32_t bit) { return bit < 64 && ((value >> bit) &
 bool capturedBit(const VARNJtag* jtag, uint32_t device, uint64_t captured, uint32_t bit) {
   if (bitSet(captured, bit)) return true;
   const int32_t n = jtag->irLength[device];
-  if (jtag->coeLink != nullptr || n <= 0 || bit != static_cast<uint32_t>(n - 1)) return false;
+  if (controllerAddressed(jtag) || n <= 0 || bit != static_cast<uint32_t>(n - 1)) return false;
   return bitSet(captured, 8 * (bit / 8) + 7);
 }
 
@@ -89,7 +91,7 @@ int checkDoneCoE(VARNJtag* jtag, uint32_t device) {
   const uint8_t slot = jtag->coeSlot[device];
   uint8_t status = 0;
   uint32_t answerLen = 0;
-  switch (varn_coe_config_status(jtag->coeLink, slot, &status, &answerLen)) {
+  switch (jtag->transport->configStatus(jtag, device, &status, &answerLen)) {
     case CoeStatusResult::RequestFailed:
       VARNLog("CoE configuration status request failed\n");
       return VARN_BIT_STATUS_FAILED;
@@ -122,13 +124,13 @@ int streamFile(VARNJtag* jtag, uint32_t device, const char* path, BitFile& file,
     bool last = false;
     const size_t n = stream.next(&data, &last);
     if (n == 0) break;
-    const XilinxChunkForm form = varn_xilinx_chunk_form(isCoE(jtag), device, last);
+    const XilinxChunkForm form = varn_xilinx_chunk_form(controllerAddressed(jtag), device, last);
     // Each byte goes out most significant bit first, as the configuration logic wants.
     const int rc = varn_jtag_comm_tap_dr_shift(jtag, form.device, 8ull * n, jtag->deviceCount, data, nullptr,
                                                form.endState, true);
     if (rc != 0) {
       VARNLog("%s data shift failed at byte %" PRIu64 " of %" PRIu64 " of %s; load abandoned\n",
-              isCoE(jtag) ? "CoE" : "JTAG", sent, length, path);
+              jtag->transport->name, sent, length, path);
       return VARN_BIT_STATUS_FAILED;
     }
     sent += n;
@@ -216,7 +218,7 @@ int loadXilinx(VARNJtag* jtag, uint32_t device, const char* path, int skipHousec
     return rc;
   }
   startup(jtag, device);
-  if (!isCoE(jtag)) {
+  if (!controllerAddressed(jtag)) {
     varn_jtag_comm_flush(jtag);
     return checkDoneFtdi(jtag, device);
   }

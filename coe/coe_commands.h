@@ -24,3 +24,11 @@ constexpr uint16_t VN_COE_CMD_I2C = 0x1110;            // address, slot << 4, 16
 constexpr uint16_t VN_COE_CMD_UART_MODE = 0x1201;      // slot << 4, 0x01
 constexpr uint16_t VN_COE_CMD_UART_RATE = 0x1202;      // slot << 4, 0x00, 16-bit 0, 32-bit baud rate
 constexpr uint16_t VN_COE_CMD_UART_WRITE = 0x1204;     // slot << 4, up to 4095 UART bytes (tag 2)
+
+// --- payload constants -----------------------------------------------------------------
+constexpr uint8_t VN_COE_JTAG_MODE_RAW = 0x01;          // the host walks the TAP (XVC)
+constexpr uint8_t VN_COE_JTAG_MODE_DEVICES = 0x02;      // the controller walks the TAP
+constexpr uint8_t VN_COE_IDLE_FLAGS = 0x19;             // 0x100F: clocks in Run-Test/Idle
+constexpr uint32_t VN_COE_IDLE_MAX_CLOCKS = 32767;      // 0x100F: clocks per request
+constexpr uint32_t VN_COE_UART_WRITE_MAX = 4095;        // 0x1204: bytes per request
+constexpr uint8_t VN_COE_I2C_PING_ADDRESS = 0x4D;       // the module's regulator answers here

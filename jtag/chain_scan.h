@@ -9,6 +9,11 @@
 int varn_jtag_scan_ftdi(VARNJtag* jtag);
 int varn_jtag_scan_coe(VARNJtag* jtag);
 
+// Shared by both scans.
+void varn_jtag_clear_devices(VARNJtag* jtag);
+// The device-table row of a scanned IDCODE; logs an unknown one (-1).
+int32_t varn_jtag_classify_scanned(uint32_t idcode);
+
 // Measures the chain's total IR length: shifts a 0 and 319 ones through IRSHIFT and
 // returns the position of the last 0 that comes out (-1 when none). Needs a flush
 // inside, so it runs on FTDI handles only.

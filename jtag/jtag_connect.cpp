@@ -6,10 +6,9 @@
 #include "app/log/varn_log.h"
 #include "app/platform/varn_platform.h"
 #include "coe/coe_link.h"
-#include "jtag/chain_scan.h"
-#include "jtag/coe_request.h"
+#include "jtag/ftdi/mpsse.h"
 #include "jtag/jtag_tables.h"
-#include "jtag/mpsse.h"
+#include "jtag/transport.h"
 #include "jtag/varn_jtag.h"
 #include "jtag/varn_jtag_handle.h"
 
@@ -38,24 +37,24 @@ void fillDefaults(VARNJtag* j, uint32_t clockHz) {
 }
 
 int createFtdi(FT_HANDLE ftHandle, uint32_t clockHz, VARNJtag** out) {
-  if (ftHandle == nullptr) return 1;
+  if (ftHandle == nullptr) return VARN_JTAG_NO_DEVICE_INFO;
   FT_DEVICE type = 0;
   DWORD id = 0;
   char serial[FT_SERIAL_SIZE + 16] = {};
   char description[FT_DESCRIPTION_SIZE + 16] = {};
-  if (FT_GetDeviceInfo(ftHandle, &type, &id, serial, description, nullptr) != FT_OK) return 1;
+  if (FT_GetDeviceInfo(ftHandle, &type, &id, serial, description, nullptr) != FT_OK) return VARN_JTAG_NO_DEVICE_INFO;
   const uint16_t pid = static_cast<uint16_t>(id & 0xFFFF);
-  if (!supportedPid(pid)) return 2;
+  if (!supportedPid(pid)) return VARN_JTAG_UNKNOWN_DEVICE;
   VARNJtag* j = new (std::nothrow) VARNJtag{};
-  if (j == nullptr) return 7;
+  if (j == nullptr) return VARN_JTAG_NO_RESOURCES;
   j->mpsse = mpsse_buffer_alloc();
   if (j->mpsse == nullptr) {
     delete j;
-    return 7;
+    return VARN_JTAG_NO_RESOURCES;
   }
   fillDefaults(j, clockHz);
   j->ftHandle = ftHandle;
-  j->coeLink = nullptr;
+  varn_jtag_use_ftdi(j);
   j->usbPid = pid;
   uint8_t count = 0;
   VARNJtagGetDeviceCount(j, &count);
@@ -65,28 +64,29 @@ int createFtdi(FT_HANDLE ftHandle, uint32_t clockHz, VARNJtag** out) {
 
 int createCoE(const char* address, uint32_t clockHz, VARNJtag** out) {
   VARNJtag* j = new (std::nothrow) VARNJtag{};
-  if (j == nullptr) return 7;
+  if (j == nullptr) return VARN_JTAG_NO_RESOURCES;
   fillDefaults(j, clockHz);
   j->usbPid = 0x6014;
   j->ftHandle = nullptr;
-  j->coeLink = VNCoELinkCreate(address, VN_COE_PORT);
+  _VNCoELink* link = VNCoELinkCreate(address, VN_COE_PORT);
+  varn_jtag_use_coe(j, link);
   VARNLog("Connecting CoE link to %s...\n", address);
   // Give the link thread up to a second to connect; go on as soon as it has.
-  for (uint32_t waited = 0; j->coeLink != nullptr && waited < kCoEConnectWaitMs; waited += 10) {
-    if (VNCoELinkIsConnected(j->coeLink)) break;
+  for (uint32_t waited = 0; link != nullptr && waited < kCoEConnectWaitMs; waited += 10) {
+    if (j->transport->linkUp(j)) break;
     varn_sleep_ms(10);
   }
-  if (j->coeLink == nullptr || !VNCoELinkIsConnected(j->coeLink)) {
+  if (!j->transport->linkUp(j)) {
     VARNLog("CoE Link Failed to connect!\n");
-    if (j->coeLink != nullptr) VNCoELinkDestroy(j->coeLink);
+    j->transport->closeLink(j);
     delete j;
-    return 7;
+    return VARN_JTAG_NO_RESOURCES;
   }
   j->mpsse = mpsse_buffer_alloc();
   if (j->mpsse == nullptr) {
-    VNCoELinkDestroy(j->coeLink);
+    j->transport->closeLink(j);
     delete j;
-    return 7;
+    return VARN_JTAG_NO_RESOURCES;
   }
   uint8_t count = 0;
   VARNJtagGetDeviceCount(j, &count);
@@ -94,45 +94,10 @@ int createCoE(const char* address, uint32_t clockHz, VARNJtag** out) {
   return 0;
 }
 
-int setupFtdiBus(VARNJtag* j) {
-  initD2XX(j->ftHandle, j->jtagLatency);
-  if (j->jtagClockHz == 0) {
-    VARNLog("JTAG clock of 0 Hz refused\n");
-    return 4;
-  }
-  // TCK = 30 MHz / (1 + divisor); asking for more than 30 MHz gets 30 MHz.
-  int64_t divisor = 30000000ll / j->jtagClockHz - 1;
-  if (divisor < 0) divisor = 0;
-  if (divisor > 0xFFFF) {
-    VARNLog("JTAG clock of %u Hz needs divisor %lld, above 65535\n", j->jtagClockHz, static_cast<long long>(divisor));
-    return 4;
-  }
-  ftdi_mpsse_setup_clock(j->ftHandle, j->mpsse, static_cast<uint16_t>(divisor));
-  ftdi_mpsse_setup_loopback_off(j->ftHandle, j->mpsse);
-  ftdi_mpsse_setup_pins(j->ftHandle, j->mpsse, j->usbPid);
-  return 0;
-}
-
-void setupCoEBus(VARNJtag* j) {
-  const uint32_t hz = j->jtagClockHz;
-  const uint8_t speed[8] = {0, 0, 0, 0, static_cast<uint8_t>(hz), static_cast<uint8_t>(hz >> 8),
-                            static_cast<uint8_t>(hz >> 16), static_cast<uint8_t>(hz >> 24)};
-  if (varn_jtag_coe_request(j->coeLink, VN_COE_CMD_JTAG_CLOCK, VN_COE_TAG_REQUEST, speed, sizeof speed, nullptr, nullptr, 0) != 0) {
-    VARNLog("Failed to set CoE JTAG Speed to %i\n", static_cast<int>(hz));
-    return;
-  }
-  const uint8_t mode[2] = {0x00, 0x02};  // device abstraction: the controller walks the TAP
-  if (varn_jtag_coe_request(j->coeLink, VN_COE_CMD_JTAG_MODE, VN_COE_TAG_REQUEST, mode, sizeof mode, nullptr, nullptr, 0) != 0) {
-    VARNLog("Failed to set CoE JTAG Mode to Device Abstraction\n");
-    return;
-  }
-  VARNLog("CoE JTAG Initialized to %i MHz\n", static_cast<int>(hz));
-}
-
 }  // namespace
 
 int _VARNJtagCreate(const char* coeAddress, FT_HANDLE ftHandle, uint32_t clockHz, VARNJtag** out) {
-  if (out == nullptr) return 4;
+  if (out == nullptr) return VARN_JTAG_BAD_ARGUMENT;
   if (coeAddress != nullptr) return createCoE(coeAddress, clockHz, out);
   return createFtdi(ftHandle, clockHz, out);
 }
@@ -177,29 +142,27 @@ int VARNJtagSetFTDIUart(VARNJtag* jtag, FT_HANDLE uartHandle) {
   return 0;
 }
 
-int VARNJtagDeviceIsCoE(VARNJtag* jtag) { return jtag != nullptr && jtag->coeLink != nullptr ? 1 : 0; }
+int VARNJtagDeviceIsCoE(VARNJtag* jtag) {
+  return jtag != nullptr && jtag->transport == &varn_jtag_coe_transport ? 1 : 0;
+}
 
 int VARNJtagGetDeviceCount(VARNJtag* jtag, uint8_t* count) {
-  if (jtag == nullptr) return 4;
+  if (jtag == nullptr) return VARN_JTAG_BAD_ARGUMENT;
   if (!jtag->busInitialized) {
     VARNLog("Initializing Bus\n");
     jtag->busInitialized = 1;
-    if (jtag->coeLink != nullptr) {
-      setupCoEBus(jtag);
-    } else {
-      int rc = setupFtdiBus(jtag);
-      if (rc != 0) return rc;
-    }
+    int rc = jtag->transport->setupBus(jtag);
+    if (rc != 0) return rc;
   }
   VARNLog("Running Device Scan\n");
-  int rc = jtag->coeLink != nullptr ? varn_jtag_scan_coe(jtag) : varn_jtag_scan_ftdi(jtag);
+  int rc = jtag->transport->scanChain(jtag);
   if (rc != 0) return rc;
   if (count != nullptr) *count = static_cast<uint8_t>(jtag->deviceCount);
   return 0;
 }
 
 int VARNJtagGetDeviceInfo(VARNJtag* jtag, uint32_t device, uint32_t* idcode, char* name, uint32_t* slrCount) {
-  if (jtag == nullptr || device >= jtag->deviceCount) return 4;
+  if (jtag == nullptr || device >= jtag->deviceCount) return VARN_JTAG_BAD_ARGUMENT;
   const int32_t row = jtag->deviceType[device];
   if (idcode) *idcode = jtag->idcodes[device];
   const bool known = row >= 0 && row < JTAG_DEVICE_ROWS;

@@ -4,30 +4,23 @@
 
 #include "app/log/varn_log.h"
 #include "app/platform/varn_platform.h"
-#include "coe/coe_link.h"
-#include "jtag/coe_request.h"
 #include "jtag/device_services.h"
 #include "jtag/jtag_tables.h"
-#include "jtag/mpsse.h"
 #include "jtag/tap.h"
+#include "jtag/transport.h"
 #include "jtag/varn_jtag.h"
 
 namespace {
 
-enum class Route { CoE, FtdiUart, Jtag };
-
 constexpr uint32_t kV2Batch = 32;       // nine-bit scans per flush
 constexpr int kPatientPolls = 51;       // waiting mode 1: about 50 ms
-constexpr uint32_t kCoEUartChunk = 4095;
 
-constexpr int kNoData = 6;
-constexpr int kFailed = 5;
+constexpr int kNoData = VARN_JTAG_NO_DATA;
+constexpr int kFailed = VARN_JTAG_TRANSFER_FAILED;
 
-Route routeOf(const VARNJtag* jtag, uint32_t device) {
-  if (jtag->coeLink != nullptr) return Route::CoE;
-  if (jtag->uartHandle != nullptr && !varn_jtag_is_intel(jtag, device)) return Route::FtdiUart;
-  return Route::Jtag;
-}
+// The transport's own serial path (controller or companion UART) or the design's
+// JTAG-UART over the TAP.
+bool ownSerial(const VARNJtag* jtag, uint32_t device) { return jtag->transport->ownSerial(jtag, device); }
 
 // What a waiting mode does when a poll finds nothing: 0 to poll again (after the 1 ms
 // sleep), or the result to give up with. polls counts the empty polls so far.
@@ -44,9 +37,7 @@ int waitOrGiveUp(int mode, int& polls) {
 // A multi-byte read that gives up after taking bytes reports them with 0.
 int giveUpResult(int code, uint32_t count) { return count > 0 ? 0 : code; }
 
-bool lostInFlush(VARNJtag* jtag, uint32_t lostBefore) {
-  return jtag->coeLink == nullptr && jtag->mpsse->lostRequests != lostBefore;
-}
+bool lostInFlush(VARNJtag* jtag, uint32_t lostBefore) { return jtag->transport->lostReplies(jtag) != lostBefore; }
 
 // False when the exchange failed: a zero status would read as "data waiting".
 bool readV1Status(VARNJtag* jtag, uint32_t device, uint32_t* status) {
@@ -59,62 +50,12 @@ bool readV1Status(VARNJtag* jtag, uint32_t device, uint32_t* status) {
   return true;
 }
 
-int writeFtdiUart(VARNJtag* jtag, const uint8_t* data, uint32_t length, uint32_t* written) {
-  uint32_t done = 0;
-  while (done < length) {
-    DWORD n = 0;
-    FT_STATUS st = FT_Write(jtag->uartHandle, const_cast<uint8_t*>(data + done), length - done, &n);
-    if (st != FT_OK || n == 0) {
-      if (written) *written = done;
-      return kFailed;
-    }
-    done += n > length - done ? length - done : n;
-  }
-  if (written) *written = done;
-  return 0;
-}
-
-int writeCoE(VARNJtag* jtag, uint32_t device, const uint8_t* data, uint32_t length, uint32_t* written) {
-  uint8_t payload[1 + kCoEUartChunk];
-  uint32_t done = 0;
-  if (written) *written = 0;
-  while (done < length) {
-    const uint32_t n = length - done < kCoEUartChunk ? length - done : kCoEUartChunk;
-    payload[0] = static_cast<uint8_t>(jtag->coeSlot[device] * 16);
-    for (uint32_t i = 0; i < n; ++i) payload[1 + i] = data[done + i];
-    if (varn_jtag_coe_request(jtag->coeLink, VN_COE_CMD_UART_WRITE, VN_COE_TAG_UART, payload, 1 + n, nullptr, nullptr, 0) != 0)
-      return kFailed;
-    done += n;
-    if (written) *written = done;
-  }
-  return 0;
-}
-
-int readFtdiUart(VARNJtag* jtag, uint8_t* buffer, uint32_t capacity, uint32_t* count) {
-  DWORD rx = 0, tx = 0, ev = 0;
-  if (FT_GetStatus(jtag->uartHandle, &rx, &tx, &ev) != FT_OK) return kFailed;
-  if (rx == 0) return kNoData;
-  const DWORD want = rx < capacity ? rx : capacity;
-  DWORD got = 0;
-  if (FT_Read(jtag->uartHandle, buffer, want, &got) != FT_OK || got != want) return kFailed;
-  if (count) *count = got;
-  return 0;
-}
-
-int readCoE(VARNJtag* jtag, uint32_t device, uint8_t* buffer, uint32_t capacity, uint32_t* count) {
-  uint32_t got = 0;
-  if (VNCoELinkReadUART(jtag->coeLink, jtag->coeSlot[device], buffer, capacity, &got) != 0) return kFailed;
-  if (got == 0) return kNoData;
-  if (count) *count = got;
-  return 0;
-}
-
 // Common checks: index, row, then Intel devices on routes that reach the design.
 int checkUart(VARNJtag* jtag, uint32_t device, bool jtagRouteOnly) {
   int rc = varn_jtag_check_device(jtag, device);
   if (rc != 0) return rc;
-  const Route r = jtagRouteOnly ? Route::Jtag : routeOf(jtag, device);
-  if (r != Route::CoE && varn_jtag_is_intel(jtag, device)) return 3;
+  const bool own = !jtagRouteOnly && ownSerial(jtag, device);
+  if (!own && varn_jtag_is_intel(jtag, device)) return VARN_JTAG_NOT_SUPPORTED;
   return 0;
 }
 
@@ -126,11 +67,7 @@ int VARNJtagUartV1WriteBytes(VARNJtag* jtag, uint32_t device, const uint8_t* dat
   int rc = checkUart(jtag, device, false);
   if (rc != 0) return rc;
   if (length == 0) return 0;
-  switch (routeOf(jtag, device)) {
-    case Route::CoE: return writeCoE(jtag, device, data, length, written);
-    case Route::FtdiUart: return writeFtdiUart(jtag, data, length, written);
-    case Route::Jtag: break;
-  }
+  if (ownSerial(jtag, device)) return jtag->transport->serialWrite(jtag, device, data, length, written);
   // One byte per scan; the design must take a byte per scan (no flow control).
   varn_jtag_comm_load_instruction(jtag, device, JTAG_I_MAP[jtag->deviceType[device]][JTAG_I_USER2]);
   for (uint32_t i = 0; i < length; ++i) varn_jtag_comm_write_dr(jtag, device, 8, data + i, false);
@@ -205,17 +142,13 @@ int VARNJtagUartV1ReadByte(VARNJtag* jtag, uint32_t device, uint8_t* byte, int m
 int VARNJtagUartV2ReadByte(VARNJtag* jtag, uint32_t device, uint8_t* byte, int mode) {
   int rc = checkUart(jtag, device, false);
   if (rc != 0) return rc;
-  switch (routeOf(jtag, device)) {
-    case Route::CoE: return readCoE(jtag, device, byte, 1, nullptr);
-    case Route::FtdiUart: return readFtdiUart(jtag, byte, 1, nullptr);
-    case Route::Jtag: break;
-  }
+  if (ownSerial(jtag, device)) return jtag->transport->serialRead(jtag, device, byte, 1, nullptr);
   int polls = 0;
   for (;;) {
     uint8_t slot[2] = {};
     varn_jtag_comm_load_instruction(jtag, device, JTAG_I_MAP[jtag->deviceType[device]][JTAG_I_USER1]);
     varn_jtag_comm_read_dr(jtag, device, 9, slot);
-    const uint32_t lostBefore = jtag->coeLink ? 0 : jtag->mpsse->lostRequests;
+    const uint32_t lostBefore = jtag->transport->lostReplies(jtag);
     if (varn_jtag_comm_flush(jtag) != 0 || lostInFlush(jtag, lostBefore)) return kFailed;
     if (slot[1] == 0) {
       *byte = slot[0];
@@ -233,11 +166,7 @@ int VARNJtagUartV2ReadBytes(VARNJtag* jtag, uint32_t device, uint8_t* buffer, ui
   int rc = checkUart(jtag, device, false);
   if (rc != 0) return rc;
   if (capacity == 0) return 0;
-  switch (routeOf(jtag, device)) {
-    case Route::CoE: return readCoE(jtag, device, buffer, capacity, count);
-    case Route::FtdiUart: return readFtdiUart(jtag, buffer, capacity, count);
-    case Route::Jtag: break;
-  }
+  if (ownSerial(jtag, device)) return jtag->transport->serialRead(jtag, device, buffer, capacity, count);
   const uint64_t instr = JTAG_I_MAP[jtag->deviceType[device]][JTAG_I_USER1];
   uint32_t got = 0;
   int polls = 0;
@@ -247,7 +176,7 @@ int VARNJtagUartV2ReadBytes(VARNJtag* jtag, uint32_t device, uint8_t* buffer, ui
     const uint32_t k = left < kV2Batch ? left : kV2Batch;
     varn_jtag_comm_load_instruction(jtag, device, instr);
     for (uint32_t s = 0; s < k; ++s) varn_jtag_comm_read_dr(jtag, device, 9, slots[s]);
-    const uint32_t lostBefore = jtag->coeLink ? 0 : jtag->mpsse->lostRequests;
+    const uint32_t lostBefore = jtag->transport->lostReplies(jtag);
     if (varn_jtag_comm_flush(jtag) != 0 || lostInFlush(jtag, lostBefore)) {
       // Zeros from a failed exchange would pass for data bytes.
       return got > 0 ? 0 : kFailed;

@@ -1,59 +1,34 @@
-// The varn_jtag_comm_* entry points: each picks the board's transport.
+// The varn_jtag_comm_* entry points: each goes to the board's transport.
 #include "jtag/tap.h"
 
-#include <cstdio>
-
-#include "jtag/mpsse.h"
-#include "jtag/tap_internal.h"
+#include "jtag/transport.h"
 
 int varn_jtag_comm_move_to_state(VARNJtag* jtag, uint32_t state, uint8_t tdiBit, uint8_t* tdo) {
-  if (jtag->coeLink != nullptr) {
-    if (state >= JTAG_STATE_COUNT) return -1;
-    jtag->tapState = state;  // the controller walks the TAP itself
-    return -1;
-  }
-  return tap_ftdi_move_to_state(jtag, state, tdiBit, tdo);
+  return jtag->transport->moveToState(jtag, state, tdiBit, tdo);
 }
 
 int varn_jtag_comm_reset_tap(VARNJtag* jtag) { return varn_jtag_comm_move_to_state(jtag, RESET, 0, nullptr); }
 
-int varn_jtag_comm_flush(VARNJtag* jtag) {
-  if (jtag->coeLink != nullptr) return 0;
-  if (ftdi_mpsse_flush(jtag->ftHandle, jtag->mpsse) == 0) return 0;
-  // Part of the commands may have run: the next move starts from a reset.
-  jtag->tapState = JTAG_STATE_COUNT;
-  return -1;
-}
+int varn_jtag_comm_flush(VARNJtag* jtag) { return jtag->transport->flush(jtag); }
 
 int varn_jtag_comm_reg_shift(VARNJtag* jtag, const uint8_t* tdi, uint8_t* tdo, uint64_t bits, uint32_t shiftState,
                              uint32_t endState, bool reverse) {
-  if (jtag->coeLink != nullptr) {
-    if (shiftState < JTAG_STATE_COUNT)
-      jtag->tapState = shiftState;
-    else
-      std::fprintf(stderr, "Invalid JTAG State!\n");
-    std::fprintf(stderr, "Failed transitioning to JTAG state\n");
-    return -1;
-  }
-  return tap_ftdi_reg_shift(jtag, tdi, tdo, bits, shiftState, endState, reverse);
+  return jtag->transport->regShift(jtag, tdi, tdo, bits, shiftState, endState, reverse);
 }
 
 int varn_jtag_comm_tap_ir_shift(VARNJtag* jtag, int32_t tdiSideBits, int32_t irLength, int32_t totalIrLength,
                                 uint64_t instruction, uint64_t* capture, uint32_t endState) {
-  if (jtag->coeLink != nullptr) return tap_coe_ir_shift(jtag, tdiSideBits, irLength, instruction, capture);
-  return tap_ftdi_ir_shift(jtag, tdiSideBits, irLength, totalIrLength, instruction, capture, endState);
+  return jtag->transport->irShift(jtag, tdiSideBits, irLength, totalIrLength, instruction, capture, endState);
 }
 
 int varn_jtag_comm_tap_dr_shift(VARNJtag* jtag, uint32_t device, uint64_t bits, uint32_t deviceCount,
                                 const uint8_t* tdi, uint8_t* tdo, uint32_t endState, bool reverse) {
-  if (jtag->coeLink != nullptr) return tap_coe_dr_shift(jtag, device, bits, tdi, tdo, endState, reverse);
-  return tap_ftdi_dr_shift(jtag, device, bits, deviceCount, tdi, tdo, endState, reverse);
+  return jtag->transport->drShift(jtag, device, bits, deviceCount, tdi, tdo, endState, reverse);
 }
 
 int varn_jtag_comm_tap_wait(VARNJtag* jtag, uint32_t clocks) {
   varn_jtag_comm_move_to_state(jtag, IDLE, 0, nullptr);
-  if (jtag->coeLink != nullptr) return tap_coe_wait(jtag, clocks);
-  return tap_ftdi_wait(jtag, clocks);
+  return jtag->transport->idleClocks(jtag, clocks);
 }
 
 int32_t varn_jtag_ir_offset(const VARNJtag* jtag, uint32_t device) {

@@ -45,7 +45,7 @@ int varn_jtag_comm_read_dr(VARNJtag* jtag, uint32_t device, uint64_t bits, uint8
 int varn_jtag_comm_write_dr(VARNJtag* jtag, uint32_t device, uint64_t bits, const uint8_t* tdi, bool reverse);
 
 // --- CoE transport entries on a bare link ----------------------------------------------
-int coe_clock_cycles(_VNCoELink* link, uint32_t clocks);
+int coe_clock_cycles(_VNCoELink* link, uint32_t clocks);  // idle clocks
 // The controller has no raw TMS/data entries in device-abstraction mode.
 int coe_clock_tms(_VNCoELink* link, uint8_t tms, uint8_t* tdo, uint64_t count, bool tdiHigh);
 int coe_clock_data(_VNCoELink* link, const uint8_t* tdi, uint8_t* tdo, uint64_t bits, bool reverse);

@@ -14,6 +14,21 @@ struct VARNJtag;
 using VARNProgressCell = std::atomic<double>;
 
 constexpr int VARN_JTAG_MAX_DEVICES = 4;
+
+// Result codes. The values are part of the interface (callers log and compare them);
+// one value may carry a group's own meaning, as the group comments below say.
+constexpr int VARN_JTAG_OK = 0;
+constexpr int VARN_JTAG_NO_DEVICE_INFO = 1;    // the FTDI driver gave no device information
+constexpr int VARN_JTAG_UNKNOWN_DEVICE = 2;    // device row unknown; at creation: FTDI chip not supported
+constexpr int VARN_JTAG_NOT_SUPPORTED = 3;     // not for this vendor, or not on this transport
+constexpr int VARN_JTAG_BAD_ARGUMENT = 4;      // bad index, mode or argument; clock out of range
+constexpr int VARN_JTAG_TRANSFER_FAILED = 5;   // the exchange with the board failed
+constexpr int VARN_JTAG_CHAIN_ERROR = 5;       // chain scan: TDO stuck or chain broken
+constexpr int VARN_JTAG_NO_DATA = 6;           // serial channel: nothing to read
+constexpr int VARN_JTAG_NO_RESOURCES = 7;      // out of memory, or the CoE link did not connect
+constexpr int VARN_JTAG_POLL_LIMIT = 9;        // SDM mailbox: the poll limit ran out
+// A short text for a result code, for log lines ("transfer failed").
+const char* VARNJtagResultText(int code);
 constexpr int VARN_JTAG_NAME_SIZE = 32;
 
 // --- connection and chain scan --------------------------------------------------

@@ -9,11 +9,13 @@
 
 struct MpsseBuffer;
 struct _VNCoELink;
+struct VARNJtagTransport;
 
 struct VARNJtag {
+  const VARNJtagTransport* transport;  // chosen at creation (jtag/transport.h)
   FT_HANDLE ftHandle;        // JTAG channel; null for CoE
   MpsseBuffer* mpsse;        // owned; allocated zeroed at creation, also for CoE handles
-  _VNCoELink* coeLink;       // set for boards reached through a board controller
+  _VNCoELink* coeLink;       // the CoE transport's link; only that transport uses it
   uint8_t xvcActive;         // the CoE link belongs to the XVC server; CoE shifts fail
   uint32_t tapState;         // current TAP state code; RESET at creation
   uint8_t busInitialized;

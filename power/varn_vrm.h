@@ -14,6 +14,14 @@
 
 struct VARNJtag;
 
+constexpr int VARN_VRM_OK = 0;
+constexpr int VARN_VRM_UNKNOWN_DEVICE = 2;
+constexpr int VARN_VRM_NOT_SUPPORTED = 3;
+constexpr int VARN_VRM_BAD_ARGUMENT = 4;
+constexpr int VARN_VRM_TRANSFER_FAILED = 7;
+// A short text for a result code, for log lines.
+const char* VARNVrmResultText(int code);
+
 constexpr uint32_t VARN_VRM_VCCINT = 0;
 constexpr uint32_t VARN_VRM_VCCBRAM = 2;
 constexpr uint32_t VARN_VRM_VCCHBM = 4;

@@ -3,9 +3,8 @@
 #include <cstring>
 
 #include "app/log/varn_log.h"
-#include "coe/coe_link.h"
 #include "jtag/jtag_tables.h"
-#include "jtag/varn_jtag_handle.h"
+#include "jtag/transport.h"
 #include "power/varn_vrm.h"
 #include "power/vrm_internal.h"
 
@@ -51,11 +50,12 @@ uint8_t _VARNVRMRailI2CPage(int32_t deviceType, uint32_t rail) {
 }
 
 int _VARNVRMCheckDevice(VARNJtag* jtag, uint32_t device) {
-  if (!jtag || device >= jtag->deviceCount || device >= uint32_t(VARN_JTAG_MAX_DEVICES)) return 4;
+  if (!jtag || device >= jtag->deviceCount || device >= uint32_t(VARN_JTAG_MAX_DEVICES)) return VARN_VRM_BAD_ARGUMENT;
   int32_t type = jtag->deviceType[device];
-  if (type < 0 || type >= JTAG_DEVICE_ROWS) return 2;
-  if (!jtag->coeLink) return 3;
-  return 0;
+  if (type < 0 || type >= JTAG_DEVICE_ROWS) return VARN_VRM_UNKNOWN_DEVICE;
+  // The regulators hang off the board controller's I2C buses.
+  if (jtag->transport->i2c == varn_jtag_unsupported_i2c) return VARN_VRM_NOT_SUPPORTED;
+  return VARN_VRM_OK;
 }
 
 static void warnIfOdd(uint16_t reg) {
@@ -64,32 +64,25 @@ static void warnIfOdd(uint16_t reg) {
 
 int _VARNVRMReadBytes(VARNJtag* jtag, uint32_t device, uint8_t address7, uint16_t reg, uint8_t out[2]) {
   warnIfOdd(reg);
-  uint8_t bus = static_cast<uint8_t>(jtag->coeSlot[device] * 16);
-  const uint8_t request[7] = {address7, bus, 0x02, 0x00, kRegisterCommand, uint8_t(reg), uint8_t(reg >> 8)};
+  const uint8_t request[3] = {kRegisterCommand, uint8_t(reg), uint8_t(reg >> 8)};
   // Room for more than asked, so that a reply of the wrong size is seen as such.
   uint8_t answer[16];
   uint32_t len = 0;
-  uint16_t command = 0;
-  int rc = VNCoELinkTransaction(jtag->coeLink, VN_COE_CMD_I2C, VN_COE_TAG_REQUEST, VN_COE_FLAGS, request,
-                                sizeof(request), &command, nullptr, answer, &len, sizeof(answer));
-  // A negative answer carries the controller's error code, not register bytes.
-  if (rc != VN_COE_OK || command == VN_COE_NAK || len != 2) return 7;
+  int rc = jtag->transport->i2c(jtag, device, address7, 2, request, sizeof request, answer, &len, sizeof answer);
+  if (rc != 0 || len != 2) return VARN_VRM_TRANSFER_FAILED;
   out[0] = answer[0];
   out[1] = answer[1];
-  return 0;
+  return VARN_VRM_OK;
 }
 
 int _VARNVRMWrite(VARNJtag* jtag, uint32_t device, uint8_t address7, uint16_t reg, uint16_t value) {
   warnIfOdd(reg);
-  uint8_t bus = static_cast<uint8_t>(jtag->coeSlot[device] * 16);
-  const uint8_t request[10] = {address7,      bus,          0x00,          0x00,          kRegisterCommand,
-                               kRegisterWrite, uint8_t(reg), uint8_t(reg >> 8), uint8_t(value), uint8_t(value >> 8)};
-  uint16_t command = 0;
-  int rc = VNCoELinkTransaction(jtag->coeLink, VN_COE_CMD_I2C, VN_COE_TAG_REQUEST, VN_COE_FLAGS, request,
-                                sizeof(request), &command, nullptr, nullptr, nullptr, 0);
+  const uint8_t request[6] = {kRegisterCommand, kRegisterWrite, uint8_t(reg), uint8_t(reg >> 8), uint8_t(value),
+                              uint8_t(value >> 8)};
+  int rc = jtag->transport->i2c(jtag, device, address7, 0, request, sizeof request, nullptr, nullptr, 0);
   // A write the controller refused did not happen: reporting it as done would leave
   // the caller believing in a rail voltage that is not there.
-  return rc == VN_COE_OK && command != VN_COE_NAK ? 0 : 7;
+  return rc == 0 ? VARN_VRM_OK : VARN_VRM_TRANSFER_FAILED;
 }
 
 int VARNInfineonI2CRead(VARNJtag* jtag, uint32_t device, uint8_t address7, uint16_t reg, uint16_t* value) {
@@ -106,4 +99,15 @@ int VARNInfineonI2CWrite(VARNJtag* jtag, uint32_t device, uint8_t address7, uint
   int rc = _VARNVRMCheckDevice(jtag, device);
   if (rc) return rc;
   return _VARNVRMWrite(jtag, device, address7, reg, value);
+}
+
+const char* VARNVrmResultText(int code) {
+  switch (code) {
+    case VARN_VRM_OK: return "ok";
+    case VARN_VRM_UNKNOWN_DEVICE: return "device type not in the table";
+    case VARN_VRM_NOT_SUPPORTED: return "no board controller, or not supported";
+    case VARN_VRM_BAD_ARGUMENT: return "bad index, rail or value";
+    case VARN_VRM_TRANSFER_FAILED: return "regulator transfer failed";
+    default: return "unknown result";
+  }
 }

@@ -16,7 +16,7 @@ bool validRail(uint32_t rail) { return rail == 0 || rail == 2 || rail == 4; }
 int checkRail(VARNJtag* jtag, uint32_t device, uint32_t rail, uint8_t* addr, uint8_t* page) {
   int rc = _VARNVRMCheckDevice(jtag, device);
   if (rc) return rc;
-  if (!validRail(rail)) return 4;
+  if (!validRail(rail)) return VARN_VRM_BAD_ARGUMENT;
   int32_t type = jtag->deviceType[device];
   *addr = _VARNVRMRailI2CAddr(type, rail);
   *page = _VARNVRMRailI2CPage(type, rail);
@@ -53,7 +53,7 @@ int VARNJtagHasVRMRail(VARNJtag* jtag, uint32_t device, uint32_t rail) {
   int rc = _VARNVRMCheckDevice(jtag, device);
   if (rc) return rc;
   if (rail == 0 || rail == 2) return 0;
-  if (rail != 4) return 4;
+  if (rail != 4) return VARN_VRM_BAD_ARGUMENT;
   int32_t type = jtag->deviceType[device];
   return type == JTAG_DEV_VU33P || type == JTAG_DEV_VU35P || type == JTAG_DEV_MX2100 ? 0 : 4;
 }
@@ -91,7 +91,7 @@ int VARNJtagSetVRMVoltSetpoint(VARNJtag* jtag, uint32_t device, uint32_t rail, d
   int rc = checkRail(jtag, device, rail, &addr, &page);
   if (rc) return rc;
   uint16_t code;
-  if (!voltsCode(volts, &code)) return 4;
+  if (!voltsCode(volts, &code)) return VARN_VRM_BAD_ARGUMENT;
   return _VARNVRMWrite(jtag, device, addr, readingRegister(VARN_VRM_REG_VOUT_TARGET, page), code);
 }
 
@@ -99,45 +99,45 @@ int VARNJtagSetVRMVoltOVSetpoint(VARNJtag* jtag, uint32_t device, uint32_t rail,
   int rc = _VARNVRMCheckDevice(jtag, device);
   if (rc) return rc;
   int32_t type = jtag->deviceType[device];
-  if (JTAG_VENDORS[type] == JTAG_VENDOR_INTEL) return 4;
-  if (rail != 0 && rail != 2) return 4;
+  if (JTAG_VENDORS[type] == JTAG_VENDOR_INTEL) return VARN_VRM_BAD_ARGUMENT;
+  if (rail != 0 && rail != 2) return VARN_VRM_BAD_ARGUMENT;
   uint8_t addr = _VARNVRMRailI2CAddr(type, rail);
   uint8_t page = _VARNVRMRailI2CPage(type, rail);
   uint16_t code;
-  if (!voltsCode(volts, &code)) return 4;
+  if (!voltsCode(volts, &code)) return VARN_VRM_BAD_ARGUMENT;
   return _VARNVRMWrite(jtag, device, addr, limitRegister(VARN_VRM_REG_OV_LIMIT, page), code);
 }
 
 int VARNJtagSetVRMOCSetpoint(VARNJtag* jtag, uint32_t device, uint32_t rail, double amps) {
   int rc = _VARNVRMCheckDevice(jtag, device);
   if (rc) return rc;
-  if (rail != 4) return 4;
+  if (rail != 4) return VARN_VRM_BAD_ARGUMENT;
   int32_t type = jtag->deviceType[device];
   if (type == JTAG_DEV_VU9P || type == JTAG_DEV_GX2800L || type == JTAG_DEV_GX2800H || type == JTAG_DEV_VU13P)
-    return 4;
+    return VARN_VRM_BAD_ARGUMENT;
   uint8_t addr = type == JTAG_DEV_VU33P || type == JTAG_DEV_VU35P ? 0x4F : 0x4D;
   uint8_t page = _VARNVRMRailI2CPage(type, rail);
   // amps x 4 in 12 bits: a larger limit would be masked into a much smaller one.
   double scaled = amps * 4.0;
   if (!std::isfinite(scaled) || scaled < 0 || scaled >= 4096.0) {
     VARNLog("VRM current limit %f A out of the register's range\n", amps);
-    return 4;
+    return VARN_VRM_BAD_ARGUMENT;
   }
   uint16_t code = static_cast<uint16_t>(0xF000 | (static_cast<unsigned>(scaled) & 0x0FFF));
   return _VARNVRMWrite(jtag, device, addr, limitRegister(VARN_VRM_REG_OC_LIMIT, page), code);
 }
 
-int VARNJtagGetVRMVoltSetpoint(VARNJtag*, uint32_t, uint32_t, double*) { return 3; }
-int VARNJtagGetVRMVoltUVSetpoint(VARNJtag*, uint32_t, uint32_t, double*) { return 3; }
-int VARNJtagSetVRMVoltUVSetpoint(VARNJtag*, uint32_t, uint32_t, double) { return 3; }
-int VARNJtagGetVRMVoltOVSetpoint(VARNJtag*, uint32_t, uint32_t, double*) { return 3; }
-int VARNJtagGetVRMOCSetpoint(VARNJtag*, uint32_t, uint32_t, double*) { return 3; }
+int VARNJtagGetVRMVoltSetpoint(VARNJtag*, uint32_t, uint32_t, double*) { return VARN_VRM_NOT_SUPPORTED; }
+int VARNJtagGetVRMVoltUVSetpoint(VARNJtag*, uint32_t, uint32_t, double*) { return VARN_VRM_NOT_SUPPORTED; }
+int VARNJtagSetVRMVoltUVSetpoint(VARNJtag*, uint32_t, uint32_t, double) { return VARN_VRM_NOT_SUPPORTED; }
+int VARNJtagGetVRMVoltOVSetpoint(VARNJtag*, uint32_t, uint32_t, double*) { return VARN_VRM_NOT_SUPPORTED; }
+int VARNJtagGetVRMOCSetpoint(VARNJtag*, uint32_t, uint32_t, double*) { return VARN_VRM_NOT_SUPPORTED; }
 
 int VARNJtagApplyVRMPMICPatches(VARNJtag* jtag, uint32_t device) {
   int rc = _VARNVRMCheckDevice(jtag, device);
   if (rc) return rc;
   uint8_t b[2];
-  if (_VARNVRMReadBytes(jtag, device, 0x4D, VARN_VRM_REG_MODULE_ID, b) != 0) return 7;
+  if (_VARNVRMReadBytes(jtag, device, 0x4D, VARN_VRM_REG_MODULE_ID, b) != 0) return VARN_VRM_TRANSFER_FAILED;
   uint16_t id = static_cast<uint16_t>(b[0] | b[1] << 8);
   if (!VARNModuleNeedsPatch(id)) return 0;
   int32_t type = jtag->deviceType[device];
@@ -148,7 +148,7 @@ int VARNJtagApplyVRMPMICPatches(VARNJtag* jtag, uint32_t device) {
     _VARNVRMWrite(jtag, device, addr, limitRegister(VARN_VRM_REG_OC_LIMIT, page), 0xF080);
   }
   for (const VARNModulePatchStep& step : kVARNModulePatch) {
-    if (_VARNVRMWrite(jtag, device, 0x4D, step.reg, step.value) != 0) return 7;
+    if (_VARNVRMWrite(jtag, device, 0x4D, step.reg, step.value) != 0) return VARN_VRM_TRANSFER_FAILED;
   }
   return 0;
 }

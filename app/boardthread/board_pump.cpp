@@ -5,8 +5,8 @@
 #include "app/log/varn_log.h"
 #include "app/platform/varn_platform.h"
 #include "app/settings/varn_settings.h"
-#include "coe/coe_link.h"
 #include "jtag/varn_jtag.h"
+#include "jtag/transport.h"
 #include "jtag/varn_jtag_handle.h"
 
 namespace {
@@ -226,7 +226,7 @@ void endHalfClosed(VARNBoardPump* p, int d, uint64_t now) {
 }  // namespace
 
 bool VARNBoardLinkUp(const VARNBoardPump* p) {
-  return !p->coe || (p->jtag->coeLink != nullptr && VNCoELinkIsConnected(p->jtag->coeLink));
+  return !p->coe || p->jtag->transport->linkUp(p->jtag);
 }
 
 void VARNBoardPumpInit(VARNBoardPump* p, int b) {

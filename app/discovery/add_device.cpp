@@ -9,8 +9,8 @@
 #include "app/log/varn_log.h"
 #include "app/registry/varn_registry.h"
 #include "app/settings/varn_settings.h"
-#include "coe/coe_link.h"
 #include "jtag/varn_jtag.h"
+#include "jtag/transport.h"
 #include "jtag/varn_jtag_handle.h"
 
 static bool isZkq4t(const char* serial) { return serial != nullptr && std::strstr(serial, "ZKQ4T") != nullptr; }
@@ -25,7 +25,7 @@ uint32_t VARNUsbJtagLatencyMs(const char* serial) {
 // A connection that is not kept must not keep its controller link reconnecting in the
 // background, nor hold the FTDI channel open for nobody.
 static void dropConnection(VARNJtag* jtag, FT_HANDLE ftdiHandle) {
-  if (jtag != nullptr && jtag->coeLink != nullptr) VNCoELinkDestroy(jtag->coeLink);
+  if (jtag != nullptr) jtag->transport->closeLink(jtag);
   VARNJtagDestroy(jtag);
   if (ftdiHandle != nullptr) FT_Close(ftdiHandle);
 }

@@ -15,7 +15,8 @@
 #include "bench/common/count_sink.h"
 #include "bitstream/varn_bitstream.h"
 #include "jtag/jtag_tables.h"
-#include "jtag/mpsse.h"
+#include "jtag/transport.h"
+#include "jtag/ftdi/mpsse.h"
 #include "jtag/varn_jtag_handle.h"
 
 namespace {
@@ -25,6 +26,7 @@ constexpr double kWireSecondsPerMiB = 8388608.0 / 30e6;
 VARNJtag makeVu9pHandle() {
   VARNJtag j{};
   j.ftHandle = reinterpret_cast<FT_HANDLE>(0x1);
+  varn_jtag_use_ftdi(&j);
   j.mpsse = mpsse_buffer_alloc();
   j.tapState = RESET;
   j.usbPid = 0x6014;

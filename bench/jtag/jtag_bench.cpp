@@ -5,8 +5,9 @@
 #include <vector>
 
 #include "bench/common/count_sink.h"
-#include "jtag/mpsse.h"
+#include "jtag/ftdi/mpsse.h"
 #include "jtag/tap.h"
+#include "jtag/transport.h"
 
 namespace {
 
@@ -16,6 +17,7 @@ constexpr size_t kStream = 32u << 20;  // 32 MiB per iteration, a large bitstrea
 void shiftBitstream(benchmark::State& state, bool coalesce) {
   VARNJtag j{};
   j.ftHandle = reinterpret_cast<FT_HANDLE>(1);
+  varn_jtag_use_ftdi(&j);
   j.mpsse = mpsse_buffer_alloc();
   j.mpsse->coalesceWrites = coalesce ? 1 : 0;
   j.tapState = IDLE;

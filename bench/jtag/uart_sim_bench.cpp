@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/settings/varn_settings.h"
-#include "jtag/mpsse.h"
+#include "jtag/ftdi/mpsse.h"
 #include "jtag/varn_jtag.h"
 #include "jtag/varn_jtag_handle.h"
 #include "sim/d2xx/varnsim_api.h"

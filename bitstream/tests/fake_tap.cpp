@@ -2,9 +2,11 @@
 
 #include <cstring>
 
-#include "jtag/coe_request.h"
+#include "coe/coe_request.h"
+#include "coe/coe_status.h"
 #include "jtag/jtag_tables.h"
 #include "jtag/tap.h"
+#include "jtag/transport.h"
 #include "jtag/varn_jtag.h"
 
 namespace faketap {
@@ -21,6 +23,17 @@ std::vector<Op> only(Kind kind) {
     if (op.kind == kind) out.push_back(op);
   return out;
 }
+
+namespace {
+
+// Only what the bitstream code asks of a transport besides the recorded TAP calls.
+CoeStatusResult fakeConfigStatus(VARNJtag* jtag, uint32_t device, uint8_t* statusByte, uint32_t* answerLen) {
+  return varn_coe_config_status(jtag->coeLink, jtag->coeSlot[device], statusByte, answerLen);
+}
+const VARNJtagTransport kFakeFtdi = {.name = "JTAG", .walksTap = true};
+const VARNJtagTransport kFakeCoE = {.name = "CoE", .walksTap = false, .configStatus = fakeConfigStatus};
+
+}  // namespace
 
 VARNJtag makeHandle(std::vector<int32_t> rows, bool coe) {
   VARNJtag j{};
@@ -40,6 +53,7 @@ VARNJtag makeHandle(std::vector<int32_t> rows, bool coe) {
   j.totalIrLength = coe ? 0 : total;
   static int dummyLink;
   j.coeLink = coe ? reinterpret_cast<_VNCoELink*>(&dummyLink) : nullptr;
+  j.transport = coe ? &kFakeCoE : &kFakeFtdi;
   return j;
 }
 
@@ -126,8 +140,8 @@ int32_t varn_jtag_ir_offset(const VARNJtag* jtag, uint32_t device) {
   return bits;
 }
 
-int varn_jtag_coe_request(_VNCoELink*, uint16_t command, uint16_t, const uint8_t*, uint32_t, uint8_t* answer,
-                          uint32_t* answerLen, uint32_t capacity, uint16_t*) {
+int VNCoEStatus(_VNCoELink*, uint8_t* answer, uint32_t* answerLen, uint32_t capacity) {
+  const uint16_t command = VN_COE_CMD_STATUS;
   Op op{Kind::CoE};
   op.command = command;
   op.bits = capacity;

@@ -7,7 +7,7 @@
 
 #include "coe/coe_link.h"
 #include "jtag/jtag_tables.h"
-#include "jtag/mpsse.h"
+#include "jtag/ftdi/mpsse.h"
 #include "jtag/tests/chain_model.h"
 #include "jtag/tests/coe_capture.h"
 #include "jtag/tests/ft_capture.h"

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "jtag/mpsse.h"
+#include "jtag/ftdi/mpsse.h"
 #include "jtag/tests/ft_capture.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "jtag/device_services.h"
 #include "jtag/jtag_tables.h"
-#include "jtag/mpsse.h"
+#include "jtag/ftdi/mpsse.h"
 #include "jtag/tests/chain_model.h"
 #include "jtag/tests/ft_capture.h"
 #include "jtag/varn_jtag.h"

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "jtag/jtag_tables.h"
-#include "jtag/mpsse.h"
+#include "jtag/ftdi/mpsse.h"
 #include "jtag/tap.h"
 #include "jtag/varn_jtag.h"
 #include "jtag/varn_jtag_handle.h"

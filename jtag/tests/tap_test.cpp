@@ -5,8 +5,9 @@
 #include <vector>
 
 #include "coe/coe_link.h"
-#include "jtag/mpsse.h"
+#include "jtag/ftdi/mpsse.h"
 #include "jtag/tap.h"
+#include "jtag/transport.h"
 #include "jtag/tests/coe_capture.h"
 #include "jtag/tests/ft_capture.h"
 
@@ -19,6 +20,7 @@ class TapFtdi : public ::testing::Test {
   void SetUp() override {
     ftcap::reset();
     j.ftHandle = reinterpret_cast<FT_HANDLE>(1);
+    varn_jtag_use_ftdi(&j);
     j.mpsse = mpsse_buffer_alloc();
     j.tapState = RESET;
   }
@@ -148,7 +150,7 @@ class TapCoE : public ::testing::Test {
   void SetUp() override {
     coecap::reset();
     link = VNCoELinkCreate("10.0.0.1", VN_COE_PORT);
-    j.coeLink = link;
+    varn_jtag_use_coe(&j, link);
     j.mpsse = mpsse_buffer_alloc();
     j.tapState = RESET;
   }

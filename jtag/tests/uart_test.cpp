@@ -6,11 +6,12 @@
 #include "app/platform/varn_platform.h"
 #include "coe/coe_link.h"
 #include "jtag/jtag_tables.h"
-#include "jtag/mpsse.h"
+#include "jtag/ftdi/mpsse.h"
 #include "jtag/tests/chain_model.h"
 #include "jtag/tests/coe_capture.h"
 #include "jtag/tests/ft_capture.h"
 #include "jtag/varn_jtag.h"
+#include "jtag/transport.h"
 #include "jtag/varn_jtag_handle.h"
 
 namespace {
@@ -184,7 +185,7 @@ TEST_F(Uart, CompanionUartRoute) {
 TEST(UartCoE, WritesInChunksAndReadsTheRing) {
   coecap::reset();
   VARNJtag j{};
-  j.coeLink = VNCoELinkCreate("192.0.2.1", VN_COE_PORT);
+  varn_jtag_use_coe(&j, VNCoELinkCreate("192.0.2.1", VN_COE_PORT));
   j.mpsse = mpsse_buffer_alloc();
   j.deviceCount = 2;
   j.deviceType[0] = JTAG_DEV_VU35P;

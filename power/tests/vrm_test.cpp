@@ -10,6 +10,7 @@
 #include "coe/coe_link.h"
 #include "coe/tests/coe_test_support.h"
 #include "jtag/jtag_tables.h"
+#include "jtag/transport.h"
 #include "jtag/varn_jtag_handle.h"
 #include "power/varn_vrm.h"
 
@@ -56,7 +57,7 @@ class Vrm : public ::testing::Test {
     LogCapture::get();
     for (uint8_t slot = 0; slot < 4; slot++)
       for (uint8_t addr : {0x4D, 0x4F}) regs.regs[{uint8_t(slot * 16), addr}] = {};
-    jtag.coeLink = VNCoELinkCreate("127.0.0.1", controller.port());
+    varn_jtag_use_coe(&jtag, VNCoELinkCreate("127.0.0.1", controller.port()));
     ASSERT_TRUE(eventually([&] { return VNCoELinkIsConnected(jtag.coeLink) == 1; }));
     jtag.deviceCount = 1;
     for (int i = 0; i < VARN_JTAG_MAX_DEVICES; i++) {
@@ -251,7 +252,7 @@ TEST_F(Vrm, ChecksRunIndexThenTypeThenLinkThenRail) {
   _VNCoELink* link = jtag.coeLink;
   for (size_t i = 0; i < ops.size(); i++) {
     jtag.deviceCount = 1;
-    jtag.coeLink = nullptr;
+    varn_jtag_use_ftdi(&jtag);
     jtag.deviceType[1] = -1;
     EXPECT_EQ(ops[i](1, 99), 4) << "op " << i;  // index first, whatever else is wrong
     jtag.deviceCount = 2;
@@ -260,7 +261,7 @@ TEST_F(Vrm, ChecksRunIndexThenTypeThenLinkThenRail) {
     EXPECT_EQ(ops[i](1, 99), 2) << "op " << i;
     jtag.deviceType[1] = JTAG_DEV_VU35P;
     EXPECT_EQ(ops[i](1, 99), 3) << "op " << i;  // a board without a CoE link
-    jtag.coeLink = link;
+    varn_jtag_use_coe(&jtag, link);
     if (i < 7) {
       EXPECT_EQ(ops[i](1, 99), 4) << "op " << i;
     }

@@ -1,4 +1,4 @@
-#include "jtag/mpsse.h"
+#include "jtag/ftdi/mpsse.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -5,15 +5,13 @@
 
 #include "app/log/varn_log.h"
 #include "coe/coe_link.h"
-#include "jtag/coe_request.h"
+#include "coe/coe_request.h"
 #include "jtag/tap.h"
 #include "jtag/tap_internal.h"
 
 namespace {
 
-constexpr uint8_t kIdleFlags = 0x19;
 constexpr uint32_t kMaxChunkBits = 16384;
-constexpr uint32_t kMaxIdleClocks = 32767;
 constexpr uint32_t kAnswerCapacity = 4096;
 
 // Shift-request flags.
@@ -107,16 +105,7 @@ int tap_coe_wait(VARNJtag* jtag, uint32_t clocks) {
   return coe_clock_cycles(jtag->coeLink, clocks);
 }
 
-int coe_clock_cycles(_VNCoELink* link, uint32_t clocks) {
-  while (clocks > 0) {
-    const uint32_t n = clocks < kMaxIdleClocks ? clocks : kMaxIdleClocks;
-    const uint8_t payload[4] = {0x00, kIdleFlags, static_cast<uint8_t>(n & 0xFF), static_cast<uint8_t>(n >> 8)};
-    if (varn_jtag_coe_request(link, VN_COE_CMD_IDLE_OR_SHIFT, VN_COE_TAG_REQUEST, payload, sizeof payload, nullptr, nullptr, 0) != 0)
-      return -1;
-    clocks -= n;
-  }
-  return 0;
-}
+int coe_clock_cycles(_VNCoELink* link, uint32_t clocks) { return VNCoEIdleClocks(link, clocks); }
 
 int coe_clock_tms(_VNCoELink*, uint8_t, uint8_t*, uint64_t, bool) { return -1; }
 

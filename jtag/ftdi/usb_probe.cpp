@@ -5,9 +5,10 @@
 #include "app/log/varn_log.h"
 #include "jtag/chain_scan.h"
 #include "jtag/device_services.h"
+#include "jtag/ftdi/mpsse.h"
 #include "jtag/jtag_tables.h"
-#include "jtag/mpsse.h"
 #include "jtag/tap.h"
+#include "jtag/transport.h"
 #include "jtag/varn_jtag.h"
 #include "jtag/varn_jtag_handle.h"
 
@@ -110,6 +111,7 @@ int probeChain(VARNJtag* j) {
 int probeUSB(FT_HANDLE ftHandle, uint16_t usbPid) {
   VARNJtag j{};
   j.ftHandle = ftHandle;
+  varn_jtag_use_ftdi(&j);
   j.usbPid = usbPid;
   j.tapState = RESET;
   for (int i = 0; i < VARN_JTAG_MAX_DEVICES; ++i) j.deviceType[i] = JTAG_DEV_UNKNOWN;

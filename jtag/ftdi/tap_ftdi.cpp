@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "jtag/jtag_tables.h"
-#include "jtag/mpsse.h"
+#include "jtag/ftdi/mpsse.h"
 #include "jtag/tap_internal.h"
 
 namespace {

@@ -1,7 +1,6 @@
-#include "bitstream/coe_config_status.h"
+#include "coe/coe_status.h"
 
-#include "coe/coe_link.h"
-#include "jtag/coe_request.h"
+#include "coe/coe_request.h"
 
 CoeStatusResult varn_coe_status_decode(const uint8_t* answer, uint32_t answerLen, uint8_t slot, uint8_t* statusByte) {
   if (slot >= VARN_COE_STATUS_SLOTS) return CoeStatusResult::NoRecord;
@@ -15,8 +14,7 @@ CoeStatusResult varn_coe_config_status(_VNCoELink* link, uint8_t slot, uint8_t* 
   uint8_t answer[VARN_COE_STATUS_RECORD * VARN_COE_STATUS_SLOTS] = {};
   uint32_t len = 0;
   // A negative answer (0x000E) carries an error code, not records: a failed request.
-  const int rc = varn_jtag_coe_request(link, VN_COE_CMD_STATUS, VN_COE_TAG_REQUEST, nullptr, 0, answer, &len,
-                                       sizeof answer);
+  const int rc = VNCoEStatus(link, answer, &len, sizeof answer);
   if (answerLen) *answerLen = len;
   if (rc != 0) return CoeStatusResult::RequestFailed;
   return varn_coe_status_decode(answer, len, slot, statusByte);
