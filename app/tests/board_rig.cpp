@@ -1,10 +1,7 @@
 #include "app/tests/board_rig.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,6 +15,10 @@
 
 namespace rig {
 
+static double secondsSince(std::chrono::steady_clock::time_point t0) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
 std::string readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream s;
@@ -30,98 +31,6 @@ void writeFile(const fs::path& path, const std::string& text) {
   out << text;
 }
 
-int countOf(const std::string& text, const std::string& needle) {
-  int n = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) ++n;
-  return n;
-}
-
-static double secondsSince(std::chrono::steady_clock::time_point t0) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
-Process::Process(const std::vector<std::string>& argv, const std::vector<std::string>& env, const fs::path& dir,
-                 const fs::path& out)
-    : out_(out) {
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    // The test may die without its destructors: the child goes with it.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::chdir(dir.c_str()) != 0) ::_exit(126);
-    int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (fd < 0) ::_exit(126);
-    ::dup2(fd, 1);
-    ::dup2(fd, 2);
-    ::close(fd);
-    for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
-    ::execv(args[0], args.data());
-    ::_exit(127);
-  }
-}
-
-void Process::reap(int options) {
-  if (pid_ <= 0 || reaped_) return;
-  int status = 0;
-  if (::waitpid(pid_, &status, options) == pid_) {
-    reaped_ = true;
-    status_ = status;
-  }
-}
-
-bool Process::running() {
-  reap(WNOHANG);
-  return pid_ > 0 && !reaped_;
-}
-
-Process::~Process() {
-  if (!running()) return;
-  ::kill(pid_, SIGTERM);
-  auto t0 = std::chrono::steady_clock::now();
-  while (running() && secondsSince(t0) < 3.0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  if (running()) {
-    ::kill(pid_, SIGKILL);
-    reap(0);
-  }
-}
-
-bool Process::waitFor(const std::string& needle, double seconds, int times) {
-  auto t0 = std::chrono::steady_clock::now();
-  for (;;) {
-    bool alive = running();
-    if (countOf(output(), needle) >= times) return true;
-    if (!alive || secondsSince(t0) > seconds) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}
-
-int Process::waitExit(double seconds) {
-  auto t0 = std::chrono::steady_clock::now();
-  while (running() && secondsSince(t0) < seconds) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  if (!reaped_) return -1;
-  return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
-}
-
-void Process::signal(int sig) {
-  if (running()) ::kill(pid_, sig);
-}
-
-double Process::cpuSeconds() const {
-  // Fields 14 and 15 of /proc/PID/stat, after the command name in parentheses.
-  std::string stat = readFile("/proc/" + std::to_string(pid_) + "/stat");
-  size_t close = stat.rfind(')');
-  if (close == std::string::npos) return -1;
-  std::istringstream in(stat.substr(close + 2));
-  std::string field;
-  unsigned long long utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && in >> field; ++i) {
-    if (i == 14) utime = std::stoull(field);
-    if (i == 15) stime = std::stoull(field);
-  }
-  return double(utime + stime) / double(::sysconf(_SC_CLK_TCK));
-}
 
 static std::mt19937& rng() {
   static std::mt19937 r(std::random_device{}() ^ static_cast<unsigned>(::getpid()));

@@ -1,7 +1,7 @@
 // What the end-to-end tests of board discovery and the board thread share: child
-// processes (the real varn_tcp_bridge, varn_board_sim, varn_bitgen) whose output goes
-// to a file in the test's own directory and which are always stopped when the test
-// ends, free loopback addresses and ports, and a small blocking TCP client.
+// processes (the real varn_tcp_bridge, varn_board_sim, varn_bitgen) whose output is
+// also copied to a file in the test's own directory and which are always stopped when
+// the test ends, free loopback addresses and ports, and a small blocking TCP client.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/platform/varn_platform.h"
+#include "testsupport/process/process.h"
 
 namespace rig {
 
@@ -22,39 +23,9 @@ namespace fs = std::filesystem;
 std::string readFile(const fs::path& path);
 void writeFile(const fs::path& path, const std::string& text);
 
-// Occurrences of `needle` in `text`.
-int countOf(const std::string& text, const std::string& needle);
-
-class Process {
- public:
-  // Runs argv in `dir` with `env` added; standard output and error both go to `out`.
-  Process(const std::vector<std::string>& argv, const std::vector<std::string>& env, const fs::path& dir,
-          const fs::path& out);
-  ~Process();  // TERM, then KILL after 3 s, and reaped
-  Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
-
-  bool started() const { return pid_ > 0; }
-  bool running();
-  // Waits until `needle` appears `times` times in the output (true), the process
-  // ended, or `seconds` passed.
-  bool waitFor(const std::string& needle, double seconds, int times = 1);
-  // Waits for the process to end by itself; its exit status, or -1 after `seconds`.
-  int waitExit(double seconds);
-  std::string output() const { return readFile(out_); }
-  // Sends a signal (SIGSTOP/SIGCONT to freeze a peer, SIGKILL to make it vanish).
-  void signal(int sig);
-  // CPU time the process has used so far, user and system, in seconds.
-  double cpuSeconds() const;
-
- private:
-  void reap(int options);
-
-  pid_t pid_ = -1;
-  int status_ = -1;
-  bool reaped_ = false;
-  fs::path out_;
-};
+// The one process launcher of the tests, under the name these tests know it by.
+using Process = testsupport::Process;
+using testsupport::countOf;
 
 // A loopback address 127.x.y.z on which the CoE port 21363 is free (varies per call,
 // so that tests running side by side do not meet).

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/platform/varn_platform.h"
-#include "app/tests/child_process.h"
+#include "testsupport/process/process.h"
 
 namespace {
 
@@ -72,14 +72,14 @@ class Demo : public ::testing::Test {
     if (!HasFailure()) fs::remove_all(dir_);
   }
 
-  ChildProcess* run(const std::string& coe, uint16_t port, int seconds) {
+  testsupport::Process* run(const std::string& coe, uint16_t port, int seconds) {
     std::vector<std::string> argv = {"/bin/bash", VARN_SOURCE_DIR "/scripts/demo.sh", "--bin", VARN_BUILD_DIR,
                                      "--coe", coe, "--port", std::to_string(port), "--dir", dir_.string()};
     if (seconds > 0) {
       argv.push_back("--seconds");
       argv.push_back(std::to_string(seconds));
     }
-    demo_ = std::make_unique<ChildProcess>(argv, std::vector<std::string>{"ASAN_OPTIONS=verify_asan_link_order=0"},
+    demo_ = std::make_unique<testsupport::Process>(argv, std::vector<std::string>{"ASAN_OPTIONS=verify_asan_link_order=0"},
                                            dir_.string());
     return demo_.get();
   }
@@ -91,11 +91,11 @@ class Demo : public ::testing::Test {
   }
 
   fs::path dir_;
-  std::unique_ptr<ChildProcess> demo_;
+  std::unique_ptr<testsupport::Process> demo_;
 };
 
 TEST_F(Demo, ShowsTheScanThePortsAndTheReportThenStopsCleanly) {
-  ChildProcess* d = run("127.0.0.131,127.0.0.132", 24200, 7);
+  testsupport::Process* d = run("127.0.0.131,127.0.0.132", 24200, 7);
   ASSERT_TRUE(d->waitFor("nc localhost 24200", 60)) << d->output();
   std::string answer = converse(24200, "version\r\n", 1.5);
   ASSERT_TRUE(d->waitFor("Demo finished.", 30)) << d->output();
@@ -120,7 +120,7 @@ TEST_F(Demo, ShowsTheScanThePortsAndTheReportThenStopsCleanly) {
 }
 
 TEST_F(Demo, CtrlCStopsEverything) {
-  ChildProcess* d = run("127.0.0.133,127.0.0.134", 24210, 0);
+  testsupport::Process* d = run("127.0.0.133,127.0.0.134", 24210, 0);
   ASSERT_TRUE(d->waitFor("nc localhost 24210", 60)) << d->output();
   ASSERT_TRUE(d->waitFor("Telemetry:", 10)) << d->output();
   // What the terminal does on Ctrl-C: SIGINT to the foreground process group.

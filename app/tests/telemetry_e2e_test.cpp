@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/platform/varn_platform.h"
-#include "app/tests/child_process.h"
+#include "testsupport/process/process.h"
 
 namespace {
 
@@ -129,7 +129,7 @@ class Rack : public ::testing::Test {
   }
 
   // A sanitized build reports on its output and carries on: make that a failure.
-  static void expectNoSanitizerReport(ChildProcess* p) {
+  static void expectNoSanitizerReport(testsupport::Process* p) {
     if (p == nullptr) return;
     p->stop();
     std::string out = p->output();
@@ -141,7 +141,7 @@ class Rack : public ::testing::Test {
   bool startSim(const std::vector<std::string>& args, int boards) {
     std::vector<std::string> argv = {VARN_BOARD_SIM_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
-    sim_ = std::make_unique<ChildProcess>(argv, std::vector<std::string>{}, dir_.string());
+    sim_ = std::make_unique<testsupport::Process>(argv, std::vector<std::string>{}, dir_.string());
     while (sim_->elapsed() < 10) {
       int up = 0;
       for (const auto& l : sim_->lines()) up += l.text.rfind("CoE board controller on", 0) == 0;
@@ -160,11 +160,11 @@ class Rack : public ::testing::Test {
             "ASAN_OPTIONS=verify_asan_link_order=0"};
   }
 
-  ChildProcess& startBridge(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+  testsupport::Process& startBridge(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
     std::vector<std::string> argv = {VARN_BRIDGE_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     expectNoSanitizerReport(bridge_.get());
-    bridge_ = std::make_unique<ChildProcess>(argv, env, dir_.string());
+    bridge_ = std::make_unique<testsupport::Process>(argv, env, dir_.string());
     return *bridge_;
   }
 
@@ -197,8 +197,8 @@ class Rack : public ::testing::Test {
   }
 
   fs::path dir_;
-  std::unique_ptr<ChildProcess> sim_;
-  std::unique_ptr<ChildProcess> bridge_;
+  std::unique_ptr<testsupport::Process> sim_;
+  std::unique_ptr<testsupport::Process> bridge_;
 };
 
 void expectPowerFromRails(const DeviceLine& d) {
@@ -209,7 +209,7 @@ void expectPowerFromRails(const DeviceLine& d) {
 
 TEST_F(Rack, CoeReportEverySecondWithEveryRegulatorItsBoardHas) {
   ASSERT_TRUE(startSim({"--coe-board", "127.0.0.121", "--coe-fpga", "vu35p", "--coe-fpga", "vu9p"}, 1));
-  ChildProcess& b = startBridge({"-c", "127.0.0.121", "-k", "0", "-p", "24100"});
+  testsupport::Process& b = startBridge({"-c", "127.0.0.121", "-k", "0", "-p", "24100"});
   ASSERT_TRUE(b.waitFor("Activating UART Bridge for Board 0", 20)) << b.output();
   double start = b.elapsed();
   b.runUntil(start + 4.6);
@@ -254,7 +254,7 @@ TEST_F(Rack, DefaultIntervalReportsEveryTwoSecondsAndQuietNone) {
                         "--coe-fpga", "vu13p"},
                        2));
   {
-    ChildProcess& b = startBridge({"-c", "127.0.0.122,127.0.0.123", "-p", "24110"});
+    testsupport::Process& b = startBridge({"-c", "127.0.0.122,127.0.0.123", "-p", "24110"});
     ASSERT_TRUE(b.waitFor("Activating UART Bridge for Board 1", 20)) << b.output();
     double start = b.elapsed();
     b.runUntil(start + 4.6);
@@ -266,7 +266,7 @@ TEST_F(Rack, DefaultIntervalReportsEveryTwoSecondsAndQuietNone) {
     EXPECT_EQ(got[1].devices[1].board, 1);
     EXPECT_EQ(got[1].devices[1].fpga, 'A');
   }
-  ChildProcess& q = startBridge({"-c", "127.0.0.122,127.0.0.123", "-p", "24110", "-q", "-k", "0"});
+  testsupport::Process& q = startBridge({"-c", "127.0.0.122,127.0.0.123", "-p", "24110", "-q", "-k", "0"});
   ASSERT_TRUE(q.waitFor("Activating UART Bridge for Board 1", 20)) << q.output();
   q.runUntil(q.elapsed() + 2.5);
   EXPECT_EQ(count("Telemetry:\n"), 0) << q.output();
@@ -274,7 +274,7 @@ TEST_F(Rack, DefaultIntervalReportsEveryTwoSecondsAndQuietNone) {
 
 TEST_F(Rack, ConsoleViewOptionKeepsEverythingInTheLogRing) {
   ASSERT_TRUE(startSim({"--coe-board", "127.0.0.126", "--coe-fpga", "vu9p"}, 1));
-  ChildProcess& b = startBridge({"-g", "-c", "127.0.0.126", "-k", "0", "-p", "24160"});
+  testsupport::Process& b = startBridge({"-g", "-c", "127.0.0.126", "-k", "0", "-p", "24160"});
   // The port opens as without -g, but neither the scan nor the reports reach the console.
   bool opened = false;
   for (int i = 0; i < 100 && !opened; ++i) {
@@ -290,7 +290,7 @@ TEST_F(Rack, ConsoleViewOptionKeepsEverythingInTheLogRing) {
 
 TEST_F(Rack, DeviceWithoutRegulatorsShowsOnlyItsSlrValues) {
   ASSERT_TRUE(startSim({"--coe-board", "127.0.0.124", "--coe-fpga", "vu35p,vrm=no"}, 1));
-  ChildProcess& b = startBridge({"-c", "127.0.0.124", "-k", "0", "-p", "24120"});
+  testsupport::Process& b = startBridge({"-c", "127.0.0.124", "-k", "0", "-p", "24120"});
   ASSERT_TRUE(b.waitFor("Activating UART Bridge for Board 0", 20)) << b.output();
   b.runUntil(b.elapsed() + 3.6);
   std::vector<Report> got = reports();
@@ -309,7 +309,7 @@ TEST_F(Rack, DeviceWithoutRegulatorsShowsOnlyItsSlrValues) {
 
 TEST_F(Rack, StartupVoltagesOverPmbusLandInTheRegulators) {
   ASSERT_TRUE(startSim({"--coe-board", "127.0.0.125", "--coe-fpga", "vu35p", "--coe-fpga", "vu9p"}, 1));
-  ChildProcess& b = startBridge({"-c", "127.0.0.125", "-k", "0", "-p", "24130", "-v", "0.80:0.99,", "-y", "0.90",
+  testsupport::Process& b = startBridge({"-c", "127.0.0.125", "-k", "0", "-p", "24130", "-v", "0.80:0.99,", "-y", "0.90",
                                  "-w", "1.25"});
   ASSERT_TRUE(b.waitFor("Activating UART Bridge for Board 0", 20)) << b.output();
   b.runUntil(b.elapsed() + 3.6);
@@ -340,7 +340,7 @@ channel B uart=zk.0
 )";
 
 TEST_F(Rack, LocalAxiOnZkPatchesOnceAndSetsStartupVoltagesThroughTheLink) {
-  ChildProcess& b = startBridge({"-a", "-x", "-k", "0", "-p", "24140", "-v", "0.82", "-y", "0.99", "-w", "1.25"},
+  testsupport::Process& b = startBridge({"-a", "-x", "-k", "0", "-p", "24140", "-v", "0.82", "-y", "0.99", "-w", "1.25"},
                                 ftdiEnv(kZkRack));
   ASSERT_TRUE(b.waitFor("Activating UART Bridge for Board 0", 20)) << b.output();
   EXPECT_EQ(count("Using JTAG-UART on a ZK - enabling AXI-I2C bridge\n"), 1) << b.output();
@@ -373,7 +373,7 @@ channel B uart=lr.0
 )";
 
 TEST_F(Rack, LocalAxiOnLrSetsThePotentiometersWithoutPatch) {
-  ChildProcess& b = startBridge({"-a", "-u", "-x", "-k", "0", "-p", "24150", "-v", "0.80", "-w", "1.3"},
+  testsupport::Process& b = startBridge({"-a", "-u", "-x", "-k", "0", "-p", "24150", "-v", "0.80", "-w", "1.3"},
                                 ftdiEnv(kLrRack));
   ASSERT_TRUE(b.waitFor("Activating UART Bridge for Board 0", 20)) << b.output();
   EXPECT_EQ(count("Using an LR - enabling AXI-I2C bridge\n"), 1) << b.output();

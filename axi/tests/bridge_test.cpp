@@ -13,7 +13,7 @@
 #include <unistd.h>
 #endif
 
-#include "axi/testpeer/flood_client.h"
+#include "testsupport/axi/flood_client.h"
 #include "axi/tests/bridge_rig.h"
 
 namespace {

@@ -5,8 +5,8 @@
 
 #include <memory>
 
-#include "axi/testpeer/fake_axi_target.h"
-#include "axi/testpeer/log_capture.h"
+#include "testsupport/axi/fake_axi_target.h"
+#include "testsupport/log_capture.h"
 #include "axi/varn_axi.h"
 #include "axi/varn_axi_handle.h"
 

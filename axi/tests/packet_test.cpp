@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "axi/testpeer/fake_axi_target.h"
-#include "axi/testpeer/log_capture.h"
+#include "testsupport/axi/fake_axi_target.h"
+#include "testsupport/log_capture.h"
 #include "axi/varn_axi_packet.h"
 
 namespace {

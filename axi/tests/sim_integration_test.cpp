@@ -9,9 +9,9 @@
 #include <random>
 #include <vector>
 
-#include "axi/testpeer/fake_axi_target.h"
-#include "axi/testpeer/log_capture.h"
-#include "axi/testpeer/sim_axi_pump.h"
+#include "testsupport/axi/fake_axi_target.h"
+#include "testsupport/log_capture.h"
+#include "testsupport/axi/sim_axi_pump.h"
 #include "axi/varn_axi.h"
 #include "axi/varn_axi_bridge.h"
 #include "power/axi_i2c.h"

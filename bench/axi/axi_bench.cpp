@@ -17,10 +17,10 @@
 #include <thread>
 #include <vector>
 
-#include "axi/testpeer/fake_axi_target.h"
-#include "axi/testpeer/flood_client.h"
-#include "axi/testpeer/log_capture.h"
-#include "axi/testpeer/sim_axi_pump.h"
+#include "testsupport/axi/fake_axi_target.h"
+#include "testsupport/axi/flood_client.h"
+#include "testsupport/log_capture.h"
+#include "testsupport/axi/sim_axi_pump.h"
 #include "axi/varn_axi.h"
 #include "axi/varn_axi_bridge.h"
 #include "axi/varn_axi_packet.h"

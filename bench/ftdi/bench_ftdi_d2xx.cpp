@@ -5,7 +5,7 @@
 
 #include "ftdi/d2xx_names.h"
 #include "ftdi/ftd2xx.h"
-#include "ftdi/tests/fake_usb.h"
+#include "testsupport/ftdi/fake_usb.h"
 
 using namespace varn_d2xx_test;
 

@@ -8,7 +8,7 @@
 #include "coe/coe_discovery.h"
 #include "coe/coe_link.h"
 #include "coe/coe_link_internal.h"
-#include "coe/tests/coe_test_support.h"
+#include "testsupport/coe/coe_test_support.h"
 
 using namespace coetest;
 

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "coe/coe_link.h"
-#include "coe/tests/coe_test_support.h"
+#include "testsupport/coe/coe_test_support.h"
 #include "jtag/jtag_tables.h"
 #include "jtag/varn_jtag.h"
 #include "jtag/varn_jtag_handle.h"

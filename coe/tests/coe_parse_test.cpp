@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "coe/coe_link_internal.h"
-#include "coe/tests/coe_test_support.h"
+#include "testsupport/coe/coe_test_support.h"
 
 using namespace coetest;
 

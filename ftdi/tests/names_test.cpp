@@ -6,7 +6,7 @@
 
 #include "ftdi/d2xx_device_list.h"
 #include "ftdi/d2xx_names.h"
-#include "ftdi/tests/fake_usb.h"
+#include "testsupport/ftdi/fake_usb.h"
 
 using namespace varn_d2xx;
 using varn_d2xx_test::makeChip;

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "axi/testpeer/fake_axi_target.h"
-#include "axi/testpeer/log_capture.h"
+#include "testsupport/axi/fake_axi_target.h"
+#include "testsupport/log_capture.h"
 #include "axi/varn_axi.h"
 #include "power/axi_i2c.h"
 

@@ -1,4 +1,4 @@
-#include "axi/testpeer/fake_axi_target.h"
+#include "testsupport/axi/fake_axi_target.h"
 
 #include <chrono>
 #include <cstring>

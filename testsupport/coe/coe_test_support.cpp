@@ -1,4 +1,4 @@
-#include "coe/tests/coe_test_support.h"
+#include "testsupport/coe/coe_test_support.h"
 
 #include <algorithm>
 #include <cstdio>

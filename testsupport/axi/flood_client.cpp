@@ -1,8 +1,8 @@
-#include "axi/testpeer/flood_client.h"
+#include "testsupport/axi/flood_client.h"
 
 #include <vector>
 
-#include "axi/testpeer/fake_axi_target.h"
+#include "testsupport/axi/fake_axi_target.h"
 #include "axi/varn_axi_packet.h"
 
 namespace varnaxitest {

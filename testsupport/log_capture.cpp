@@ -1,4 +1,4 @@
-#include "axi/testpeer/log_capture.h"
+#include "testsupport/log_capture.h"
 
 #include <mutex>
 

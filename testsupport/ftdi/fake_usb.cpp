@@ -1,4 +1,4 @@
-#include "ftdi/tests/fake_usb.h"
+#include "testsupport/ftdi/fake_usb.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "axi/testpeer/sim_axi_pump.h"
+#include "testsupport/axi/sim_axi_pump.h"
 
 #include <vector>
 
