@@ -41,16 +41,6 @@ int regShift(VARNJtag* jtag, const uint8_t*, uint8_t*, uint64_t, uint32_t shiftS
   return -1;
 }
 
-int irShift(VARNJtag* jtag, int32_t tdiSideBits, int32_t irLength, int32_t, uint64_t instruction, uint64_t* capture,
-            uint32_t) {
-  return tap_coe_ir_shift(jtag, tdiSideBits, irLength, instruction, capture);
-}
-
-int drShift(VARNJtag* jtag, uint32_t device, uint64_t bits, uint32_t, const uint8_t* tdi, uint8_t* tdo,
-            uint32_t endState, bool reverse) {
-  return tap_coe_dr_shift(jtag, device, bits, tdi, tdo, endState, reverse);
-}
-
 bool ownSerial(const VARNJtag*, uint32_t) { return true; }
 
 int serialWrite(VARNJtag* jtag, uint32_t device, const uint8_t* data, uint32_t length, uint32_t* written) {
@@ -114,8 +104,8 @@ const VARNJtagTransport varn_jtag_coe_transport = {
     moveToState,
     flush,
     regShift,
-    irShift,
-    drShift,
+    tap_coe_ir_shift,
+    tap_coe_dr_shift,
     tap_coe_wait,
     varn_jtag_no_lost_replies,
     ownSerial,

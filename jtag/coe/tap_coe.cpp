@@ -34,7 +34,9 @@ uint32_t deviceAt(const VARNJtag* jtag, int32_t tdiSideBits, int32_t irLength) {
 
 }  // namespace
 
-int tap_coe_ir_shift(VARNJtag* jtag, int32_t tdiSideBits, int32_t irLength, uint64_t instruction, uint64_t* capture) {
+// The controller knows the chain: the total IR length and the end state are its own.
+int tap_coe_ir_shift(VARNJtag* jtag, int32_t tdiSideBits, int32_t irLength, int32_t, uint64_t instruction,
+                     uint64_t* capture, uint32_t) {
   if (jtag->xvcActive) return -1;
   if (irLength <= 0 || irLength > 64 || tdiSideBits < 0) {
     VARNLog("CoE IR SHIFT refused: IR length %i, offset %i\n", irLength, tdiSideBits);
@@ -63,7 +65,7 @@ int tap_coe_ir_shift(VARNJtag* jtag, int32_t tdiSideBits, int32_t irLength, uint
   return 0;
 }
 
-int tap_coe_dr_shift(VARNJtag* jtag, uint32_t device, uint64_t bits, const uint8_t* tdi, uint8_t* tdo,
+int tap_coe_dr_shift(VARNJtag* jtag, uint32_t device, uint64_t bits, uint32_t, const uint8_t* tdi, uint8_t* tdo,
                      uint32_t endState, bool reverse) {
   if (jtag->xvcActive) return -1;
   if (bits == 0) return 0;
