@@ -10,9 +10,9 @@
 
 int varn_jtag_check_device(const VARNJtag* jtag, uint32_t device) {
   if (jtag == nullptr || device >= jtag->deviceCount || device >= static_cast<uint32_t>(VARN_JTAG_MAX_DEVICES))
-    return 4;
+    return VARN_JTAG_BAD_ARGUMENT;
   const int32_t row = jtag->deviceType[device];
-  if (row < 0 || row >= JTAG_DEVICE_ROWS) return 2;
+  if (row < 0 || row >= JTAG_DEVICE_ROWS) return VARN_JTAG_UNKNOWN_DEVICE;
   return 0;
 }
 
@@ -58,7 +58,7 @@ void varn_jtag_decode_carrier(const uint8_t* scan, uint8_t* carrier, uint8_t* sl
 
 namespace {
 
-constexpr int kTransferFailed = 5;
+constexpr int kTransferFailed = VARN_JTAG_TRANSFER_FAILED;
 
 // Reset, instruction, register read of bits into out, flush; 0 or kTransferFailed.
 int readRegister(VARNJtag* jtag, uint32_t device, int column, uint32_t bits, uint8_t* out) {
@@ -76,7 +76,7 @@ uint32_t le32(const uint8_t* b) {
 int xilinxSysmon(VARNJtag* jtag, uint32_t device, uint32_t slr, uint32_t command, uint32_t* word) {
   const int32_t row = jtag->deviceType[device];
   varn_jtag_comm_reset_tap(jtag);  // also before refusing an SLR the device lacks
-  if (slr >= JTAG_I_MAP[row][JTAG_I_SLR_COUNT]) return 4;
+  if (slr >= JTAG_I_MAP[row][JTAG_I_SLR_COUNT]) return VARN_JTAG_BAD_ARGUMENT;
   varn_jtag_comm_load_instruction(jtag, device, JTAG_I_MAP[row][jtag_sysmon_column(slr)]);
   bool ok = false;
   *word = varn_jtag_sysmon_transfer(jtag, device, command, &ok);
@@ -98,7 +98,7 @@ int VARNJtagGetDNA(VARNJtag* jtag, uint32_t device, uint8_t dna[12]) {
 int VARNJtagGetUserFuse(VARNJtag* jtag, uint32_t device, uint32_t* fuse) {
   int rc = varn_jtag_check_device(jtag, device);
   if (rc != 0) return rc;
-  if (varn_jtag_is_intel(jtag, device)) return 3;
+  if (varn_jtag_is_intel(jtag, device)) return VARN_JTAG_NOT_SUPPORTED;
   uint8_t raw[4] = {};
   if ((rc = readRegister(jtag, device, JTAG_I_FUSE_USER, 32, raw)) != 0) return rc;
   *fuse = le32(raw);
@@ -108,7 +108,7 @@ int VARNJtagGetUserFuse(VARNJtag* jtag, uint32_t device, uint32_t* fuse) {
 int VARNJtagGetUser128Fuse(VARNJtag* jtag, uint32_t device, uint8_t fuse[16]) {
   int rc = varn_jtag_check_device(jtag, device);
   if (rc != 0) return rc;
-  if (varn_jtag_is_intel(jtag, device)) return 3;
+  if (varn_jtag_is_intel(jtag, device)) return VARN_JTAG_NOT_SUPPORTED;
   uint8_t raw[16] = {};
   if ((rc = readRegister(jtag, device, JTAG_I_FUSE_USER128, 128, raw)) != 0) return rc;
   for (int k = 0; k < 16; ++k) fuse[k] = raw[15 - k];
@@ -118,7 +118,7 @@ int VARNJtagGetUser128Fuse(VARNJtag* jtag, uint32_t device, uint8_t fuse[16]) {
 int VARNJtagGetUserCode(VARNJtag* jtag, uint32_t device, uint32_t* code) {
   int rc = varn_jtag_check_device(jtag, device);
   if (rc != 0) return rc;
-  if (varn_jtag_is_intel(jtag, device)) return 3;
+  if (varn_jtag_is_intel(jtag, device)) return VARN_JTAG_NOT_SUPPORTED;
   uint8_t raw[4] = {};
   if ((rc = readRegister(jtag, device, JTAG_I_USERCODE, 32, raw)) != 0) return rc;
   *code = le32(raw);
@@ -145,7 +145,7 @@ int VARNJtagGetSLRVoltage(VARNJtag* jtag, uint32_t device, uint32_t slr, uint32_
     case 0: reg = 1; break;  // VCCINT
     case 1: reg = 2; break;  // VCCAUX
     case 2: reg = 6; break;  // VCCBRAM
-    case 3: return 4;        // an Intel-only rail
+    case 3: return VARN_JTAG_BAD_ARGUMENT;  // an Intel-only rail
     default: reg = 1; break;
   }
   uint32_t w = 0;
@@ -158,7 +158,7 @@ int VARNJtagGetSLRVoltage(VARNJtag* jtag, uint32_t device, uint32_t slr, uint32_
 int VARNJtagGetZarvikInfo(VARNJtag* jtag, uint32_t device, uint8_t* carrier, uint8_t* slot, uint32_t* ledBits) {
   int rc = varn_jtag_check_device(jtag, device);
   if (rc != 0) return rc;
-  if (jtag->deviceType[device] != JTAG_DEV_VU35P) return 3;
+  if (jtag->deviceType[device] != JTAG_DEV_VU35P) return VARN_JTAG_NOT_SUPPORTED;
   VARNLog("Reading boundary scan of %i bits\n", static_cast<int>(VARN_CARRIER_BSCAN_BITS));
   uint8_t scan[VARN_CARRIER_BSCAN_BYTES] = {};
   varn_jtag_comm_load_instruction(jtag, device, JTAG_SAMPLE_2SLR);

@@ -46,7 +46,7 @@ uint64_t pollWord(VARNJtag* jtag, uint32_t device, bool capture) {
 
 int IntelSDMCommand(VARNJtag* jtag, uint32_t device, const uint32_t* commandEntries, uint32_t* answerEntries,
                     uint32_t commandCount, uint32_t answerCapacity, uint32_t pollLimit) {
-  if (jtag == nullptr || device >= static_cast<uint32_t>(VARN_JTAG_MAX_DEVICES)) return 4;
+  if (jtag == nullptr || device >= static_cast<uint32_t>(VARN_JTAG_MAX_DEVICES)) return VARN_JTAG_BAD_ARGUMENT;
   for (int i = 0; i < kDrainWords; ++i) pollWord(jtag, device, false);
   varn_jtag_comm_reset_tap(jtag);
 
@@ -61,7 +61,7 @@ int IntelSDMCommand(VARNJtag* jtag, uint32_t device, const uint32_t* commandEntr
     varn_jtag_comm_tap_dr_shift(jtag, device, kWordBits, jtag->deviceCount, bits, nullptr, DRUPDATE, false);
     varn_jtag_comm_flush(jtag);
   }
-  if (pollLimit == 0) return 9;
+  if (pollLimit == 0) return VARN_JTAG_POLL_LIMIT;
 
   // The program-start command's response is collected from its end marker on.
   const bool programStart = commandCount > 0 && commandEntries[0] == 5 && commandEntries[1] == 2;
@@ -88,7 +88,7 @@ int IntelSDMCommand(VARNJtag* jtag, uint32_t device, const uint32_t* commandEntr
       return 0;
     }
   }
-  return 9;
+  return VARN_JTAG_POLL_LIMIT;
 }
 
 int IntelSDMFlush(VARNJtag* jtag, uint32_t device, uint32_t count) {

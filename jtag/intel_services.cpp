@@ -35,7 +35,7 @@ int varn_intel_get_temp(VARNJtag* jtag, uint32_t device, double* celsius) {
 
 int varn_intel_get_voltage(VARNJtag* jtag, uint32_t device, uint32_t rail, double* volts) {
   static const int kEntryOfRail[4] = {0, 1, 3, 2};
-  if (rail > 3) return 4;
+  if (rail > 3) return VARN_JTAG_BAD_ARGUMENT;
   const uint32_t command[] = {0x00000000, 0, 0x00001018, 1, 0x0000005C, 2};
   uint32_t answers[2 * 4] = {};
   int rc = IntelSDMCommand(jtag, device, command, answers, 3, 4, VARN_INTEL_VOLT_POLLS);

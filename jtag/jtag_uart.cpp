@@ -30,7 +30,7 @@ int waitOrGiveUp(int mode, int& polls) {
     case 0: return 0;
     case 1: return polls < kPatientPolls ? 0 : kNoData;
     case 2: return kNoData;
-    default: return 4;
+    default: return VARN_JTAG_BAD_ARGUMENT;
   }
 }
 
