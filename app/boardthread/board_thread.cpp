@@ -14,6 +14,7 @@
 #include "app/voltage/voltage_list.h"
 #include "jtag/varn_jtag.h"
 #include "power/varn_vrm.h"
+#include "xvc/varn_xvc.h"
 
 namespace {
 
@@ -59,10 +60,8 @@ void startUp(VARNBoardPump* p) {
     }
   }
 
-  if (gEnableXVC) {
-    VARNLog("XVC server requested on port %hu for Board %i, but this build has no XVC server; going on without it\n",
-            gXVCPort, b);
-  }
+  // Boards without a board controller refuse it; the board then stays with this program.
+  if (gEnableXVC) VARNJtagSwitchToXVC(p->jtag, gXVCPort);
 }
 
 }  // namespace

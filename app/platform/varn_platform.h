@@ -18,6 +18,16 @@ using varn_socket = int;
 #define VARN_INVALID_SOCKET (-1)
 #endif
 
+// --- what this system offers ----------------------------------------------
+
+// The XVC server needs the TCP behaviour only the Linux build has been proven with
+// (TCP_QUICKACK among it); the Windows build refuses it.
+#ifdef _WIN32
+constexpr bool VARN_PLATFORM_HAS_XVC = false;
+#else
+constexpr bool VARN_PLATFORM_HAS_XVC = true;
+#endif
+
 // --- start-up -------------------------------------------------------------
 
 // Starts the socket library (Winsock 2.2 on Windows; nothing elsewhere). 0 on success.

@@ -78,13 +78,22 @@ bool linkUp(const VARNJtag* jtag) { return jtag->coeLink != nullptr && VNCoELink
 
 int reapplySetup(VARNJtag* jtag, uint32_t* devicesSeen) {
   *devicesSeen = 0;
-  VNCoESetupBus(jtag->coeLink, jtag->jtagClockHz);
-  uint8_t answer[4 * 64];
-  uint32_t answerLen = 0;
-  if (VNCoEReadIdcodes(jtag->coeLink, answer, &answerLen, sizeof answer) != 0) return VARN_JTAG_TRANSFER_FAILED;
-  *devicesSeen = answerLen / 4;
-  // Another chain behind the same address keeps nothing of this one's set-up.
-  if (*devicesSeen != jtag->deviceCount) return VARN_JTAG_OK;
+  if (jtag->xvcActive) {
+    // The remote tool walks the TAP: give the controller back its raw mode and leave the
+    // chain alone (an IDCODE scan would move the TAP under the tool); the UARTs still
+    // need their set-up.
+    VNCoESetJtagClock(jtag->coeLink, jtag->jtagClockHz);
+    if (VNCoESetJtagMode(jtag->coeLink, VN_COE_JTAG_MODE_RAW) != 0) return VARN_JTAG_TRANSFER_FAILED;
+    *devicesSeen = jtag->deviceCount;
+  } else {
+    VNCoESetupBus(jtag->coeLink, jtag->jtagClockHz);
+    uint8_t answer[4 * 64];
+    uint32_t answerLen = 0;
+    if (VNCoEReadIdcodes(jtag->coeLink, answer, &answerLen, sizeof answer) != 0) return VARN_JTAG_TRANSFER_FAILED;
+    *devicesSeen = answerLen / 4;
+    // Another chain behind the same address keeps nothing of this one's set-up.
+    if (*devicesSeen != jtag->deviceCount) return VARN_JTAG_OK;
+  }
   VNCoESetupDevices(jtag->coeLink, jtag->irLength, jtag->coeSlot, jtag->deviceCount, false);
   return VARN_JTAG_OK;
 }
