@@ -24,12 +24,13 @@ uint32_t varn_jtag_sysmon_transfer(VARNJtag* jtag, uint32_t device, uint32_t com
   const uint8_t cmd[4] = {static_cast<uint8_t>(command), static_cast<uint8_t>(command >> 8),
                           static_cast<uint8_t>(command >> 16), static_cast<uint8_t>(command >> 24)};
   uint8_t out[4] = {};
-  varn_jtag_comm_write_dr(jtag, device, 32, cmd, false);
+  int queued = varn_jtag_comm_write_dr(jtag, device, 32, cmd, false);
   // The read result appears in the data register of the next scan.
-  varn_jtag_comm_tap_wait(jtag, 12);
-  varn_jtag_comm_read_dr(jtag, device, 32, out);
+  queued |= varn_jtag_comm_tap_wait(jtag, 12);
+  queued |= varn_jtag_comm_read_dr(jtag, device, 32, out);
+  // A shift the transport refused (a CoE board given to XVC) read nothing either.
   const bool flushed = varn_jtag_comm_flush(jtag) == 0;
-  if (ok) *ok = flushed;
+  if (ok) *ok = flushed && queued == 0;
   return static_cast<uint32_t>(out[0]) | (static_cast<uint32_t>(out[1]) << 8) | (static_cast<uint32_t>(out[2]) << 16) |
          (static_cast<uint32_t>(out[3]) << 24);
 }
@@ -63,9 +64,9 @@ constexpr int kTransferFailed = VARN_JTAG_TRANSFER_FAILED;
 // Reset, instruction, register read of bits into out, flush; 0 or kTransferFailed.
 int readRegister(VARNJtag* jtag, uint32_t device, int column, uint32_t bits, uint8_t* out) {
   varn_jtag_comm_reset_tap(jtag);
-  varn_jtag_comm_load_instruction(jtag, device, JTAG_I_MAP[jtag->deviceType[device]][column]);
-  varn_jtag_comm_read_dr(jtag, device, bits, out);
-  return varn_jtag_comm_flush(jtag) == 0 ? 0 : kTransferFailed;
+  int queued = varn_jtag_comm_load_instruction(jtag, device, JTAG_I_MAP[jtag->deviceType[device]][column]);
+  queued |= varn_jtag_comm_read_dr(jtag, device, bits, out);
+  return varn_jtag_comm_flush(jtag) == 0 && queued == 0 ? 0 : kTransferFailed;
 }
 
 uint32_t le32(const uint8_t* b) {
@@ -77,10 +78,10 @@ int xilinxSysmon(VARNJtag* jtag, uint32_t device, uint32_t slr, uint32_t command
   const int32_t row = jtag->deviceType[device];
   varn_jtag_comm_reset_tap(jtag);  // also before refusing an SLR the device lacks
   if (slr >= JTAG_I_MAP[row][JTAG_I_SLR_COUNT]) return VARN_JTAG_BAD_ARGUMENT;
-  varn_jtag_comm_load_instruction(jtag, device, JTAG_I_MAP[row][jtag_sysmon_column(slr)]);
+  const int loaded = varn_jtag_comm_load_instruction(jtag, device, JTAG_I_MAP[row][jtag_sysmon_column(slr)]);
   bool ok = false;
   *word = varn_jtag_sysmon_transfer(jtag, device, command, &ok);
-  return ok ? 0 : kTransferFailed;
+  return ok && loaded == 0 ? 0 : kTransferFailed;
 }
 
 }  // namespace

@@ -107,21 +107,26 @@ void serveClient(_VNCoELink* link, varn_socket s) {
   }
 }
 
-// A listening socket on the port, or an invalid one (perror says why).
-varn_socket listenOn(uint16_t port) {
+// A listening socket on the port, or an invalid one. perror says why, once for a run
+// of failures: another program (or another board's server) may hold the port for long.
+varn_socket listenOn(uint16_t port, bool* quiet) {
+  auto fail = [quiet](const char* what) {
+    if (!*quiet) varn_perror(what);
+    *quiet = true;
+  };
   varn_socket l = varn_tcp_socket();
   if (!varn_socket_valid(l)) {
-    varn_perror("socket");
+    fail("socket");
     return VARN_INVALID_SOCKET;
   }
   varn_set_reuseaddr(l);
   if (varn_bind_any(l, port) != 0) {
-    varn_perror("bind");
+    fail("bind");
     varn_close_socket(l);
     return VARN_INVALID_SOCKET;
   }
   if (varn_listen(l, 1) != 0) {
-    varn_perror("listen");
+    fail("listen");
     varn_close_socket(l);
     return VARN_INVALID_SOCKET;
   }
@@ -135,13 +140,14 @@ void VNCoEStartXVC(_VNCoELink* link, uint16_t port) {
   const uint8_t mode[2] = {0x00, VN_COE_JTAG_MODE_RAW};
   VNCoELinkTransaction(link, VN_COE_CMD_JTAG_MODE, varn_xvc_next_tag(), VN_COE_FLAGS, mode, sizeof mode, nullptr,
                        nullptr, nullptr, nullptr, 0);
+  bool quiet = false;
   for (;;) {
-    varn_socket l = listenOn(port);
+    varn_socket l = listenOn(port, &quiet);
     if (!varn_socket_valid(l)) {
-      // The port may be held by another program for a while: do not spin on it.
       varn_sleep_ms(1000);
       continue;
     }
+    quiet = false;
     std::printf("waiting for XVC connection on port %d...\n", static_cast<int>(port));
     std::fflush(stdout);
     varn_socket s = varn_accept(l, nullptr, nullptr);
