@@ -17,19 +17,54 @@ namespace {
 
 constexpr size_t kInitialBuffer = 8192;
 
-// Reads exactly len bytes; false when the peer closed or the read failed.
-bool readExact(varn_socket s, uint8_t* to, size_t len) {
-  while (len > 0) {
+// The client's bytes, taken from the socket in as few receives as they arrive in: a
+// shift command usually comes in one or two segments, and every receive costs a system
+// call (two, with QUICKACK).
+class Reader {
+ public:
+  explicit Reader(varn_socket s) : s_(s) {}
+  // Exactly len bytes; false when the peer closed or the read failed.
+  bool read(uint8_t* to, size_t len) {
+    while (len > 0) {
+      if (at_ == have_) {
+        // Large reads go straight to their destination.
+        if (len >= sizeof buf_) return recvInto(to, len);
+        at_ = have_ = 0;
+        long n = recvSome(buf_, sizeof buf_);
+        if (n <= 0) return false;
+        have_ = static_cast<size_t>(n);
+      }
+      const size_t take = have_ - at_ < len ? have_ - at_ : len;
+      std::memcpy(to, buf_ + at_, take);
+      at_ += take;
+      to += take;
+      len -= take;
+    }
+    return true;
+  }
+
+ private:
+  long recvSome(uint8_t* to, size_t len) {
     // The kernel drops QUICKACK after a receive; without it a client that writes twice
     // and then reads (as openFPGALoader does) waits out a delayed ACK on every shift.
-    varn_set_quickack(s);
-    const long n = varn_recv(s, to, len);
-    if (n <= 0) return false;
-    to += n;
-    len -= static_cast<size_t>(n);
+    varn_set_quickack(s_);
+    return varn_recv(s_, to, len);
   }
-  return true;
-}
+  bool recvInto(uint8_t* to, size_t len) {
+    while (len > 0) {
+      long n = recvSome(to, len);
+      if (n <= 0) return false;
+      to += n;
+      len -= static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  varn_socket s_;
+  uint8_t buf_[4096];
+  size_t at_ = 0;
+  size_t have_ = 0;
+};
 
 bool writeAll(varn_socket s, const void* data, size_t len) {
   return len == 0 || varn_send_all(s, data, len) == 0;
@@ -46,10 +81,10 @@ void say(const char* text) {
 }
 
 // One "shift:" after its first two bytes; false ends the connection.
-bool serveShift(_VNCoELink* link, varn_socket s, std::vector<uint8_t>& buffer) {
+bool serveShift(_VNCoELink* link, varn_socket s, Reader& in, std::vector<uint8_t>& buffer) {
   uint8_t head[8];
-  if (!readExact(s, head, 4)) return false;
-  if (!readExact(s, head + 4, 4)) {
+  if (!in.read(head, 4)) return false;
+  if (!in.read(head + 4, 4)) {
     std::fprintf(stderr, "reading length failed\n");
     return false;
   }
@@ -63,7 +98,7 @@ bool serveShift(_VNCoELink* link, varn_socket s, std::vector<uint8_t>& buffer) {
     std::fprintf(stderr, "buffer size exceeded- expanding buffer\n");
     buffer.resize(2 * static_cast<size_t>(b));
   }
-  if (!readExact(s, buffer.data(), 2 * static_cast<size_t>(b))) {
+  if (!in.read(buffer.data(), 2 * static_cast<size_t>(b))) {
     std::fprintf(stderr, "reading data failed\n");
     return false;
   }
@@ -79,11 +114,12 @@ bool serveShift(_VNCoELink* link, varn_socket s, std::vector<uint8_t>& buffer) {
 
 void serveClient(_VNCoELink* link, varn_socket s) {
   std::vector<uint8_t> buffer(kInitialBuffer, 0);
+  Reader in(s);
   for (;;) {
     uint8_t cmd[16];
-    if (!readExact(s, cmd, 2)) return;
+    if (!in.read(cmd, 2)) return;
     if (std::memcmp(cmd, "ge", 2) == 0) {
-      if (!readExact(s, cmd, 6)) return;
+      if (!in.read(cmd, 6)) return;
       char info[64];
       const int len = std::snprintf(info, sizeof info, "xvcServer_v1.0:%lu\n",
                                     static_cast<unsigned long>(VARN_XVC_VECTOR_BYTES));
@@ -93,13 +129,13 @@ void serveClient(_VNCoELink* link, varn_socket s) {
       }
     } else if (std::memcmp(cmd, "se", 2) == 0) {
       // The period is echoed; the controller's TCK rate stays as it is.
-      if (!readExact(s, cmd, 9)) return;
+      if (!in.read(cmd, 9)) return;
       if (!writeAll(s, cmd + 5, 4)) {
         varn_perror("write");
         return;
       }
     } else if (std::memcmp(cmd, "sh", 2) == 0) {
-      if (!serveShift(link, s, buffer)) return;
+      if (!serveShift(link, s, in, buffer)) return;
     } else {
       std::fprintf(stderr, "unknown xvc command '%.2s'\n", reinterpret_cast<const char*>(cmd));
       return;
