@@ -127,7 +127,7 @@ TEST(XvcShift, LongShiftsAreSplitSoEveryAnswerFitsAndComeBackInOrder) {
   // A failed request brings no bytes: the reply is short by its part.
   coecap::reset();
   coecap::state().responder = echoTdi;
-  coecap::state().answers.push_back(echoTdi({0x100F, 0, 0, Bytes{0, 0x20, 0xC0, 0x7F}}));
+  coecap::state().answers.push_back(coecap::Answer{0, 0x000A, Bytes(4088, 0x5A)});
   coecap::state().answers.push_back(coecap::Answer{1, 0x000A, {}});
   _VNCoELink* link = VNCoELinkCreate("192.0.2.7", 21363);
   const Bytes zeros(8000, 0), data(8000, 0x5A);
