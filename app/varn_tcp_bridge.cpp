@@ -9,6 +9,7 @@
 #include "app/log/log_writer.h"
 #include "app/log/varn_log.h"
 #include "app/mainloop/main_loop.h"
+#include "app/management/management_clients.h"
 #include "app/management/management_listener.h"
 #include "app/platform/varn_platform.h"
 #include "app/registry/varn_registry.h"
@@ -64,5 +65,10 @@ int main(int argc, char* argv[]) {
   // full-screen view that would show it is not part of this build.
   VARNMainLoopState loop;
   VARNMainLoopInit(&loop);
+  if (varn_socket_valid(managementListener)) {
+    // The frame buffer and the 64 client slots live for the rest of the process.
+    loop.mgmt = new VARNMgmt;
+    loop.mgmt->listener = managementListener;
+  }
   VARNMainLoopRun(&loop);
 }

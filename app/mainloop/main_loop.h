@@ -6,7 +6,14 @@
 
 #include "app/platform/varn_platform.h"
 
+struct VARNMgmt;
+
 constexpr int VARN_REPORTED_BITSTREAM_SIZE = 256;
+// The management wait: idle turns come this often; a turn right after requests comes
+// sooner, so that a client is answered at once while requests that arrive together
+// still give one frame.
+constexpr int64_t VARN_MGMT_WAIT_US = 75000;
+constexpr int64_t VARN_MGMT_ANSWER_WAIT_US = 1000;
 
 struct VARNMainLoopState {
   varn_walltime lastTelemetryTime{};
@@ -17,17 +24,20 @@ struct VARNMainLoopState {
   bool deviceListRequested = false;
   bool telemetryRequested = false;
   bool loadAllRequested = false;
+  // The management clients, or null without a listener.
+  VARNMgmt* mgmt = nullptr;
 };
 
 // Start-up step 9: the telemetry clock starts now and reportedBitstream gets its copy
 // of the -b list.
 void VARNMainLoopInit(VARNMainLoopState* state);
 
-// One turn's work: local-AXI work for every board with devices, then the report when
-// telemetry is due (unless -q), then the request flags cleared. Returns whether
-// telemetry was due.
+// One turn's work: the device-list frame when asked for, local-AXI work for every
+// board with devices, then the telemetry frame and the report (unless -q) when
+// telemetry is due, then the request flags cleared. Returns whether telemetry was due.
 bool VARNMainLoopTurnWork(VARNMainLoopState* state);
 
 // The loop itself, for the rest of the process. Without a management listener each
-// turn sleeps 1 ms and then does the turn work.
+// turn sleeps 1 ms and then does the turn work; with one it waits for the clients and
+// does the turn work after a wait that saw nothing.
 [[noreturn]] void VARNMainLoopRun(VARNMainLoopState* state);

@@ -3,12 +3,26 @@
 #include "app/log/varn_log.h"
 #include "app/settings/varn_settings.h"
 
-// The management API is not part of this build yet: -m is accepted and its settings
-// kept, and the program runs as it does without a listener. Say so, so that a script
-// waiting for the port knows why nothing answers there.
 int VARNManagementOpen(varn_socket* listener) {
   *listener = VARN_INVALID_SOCKET;
-  VARNLog("Management API requested on port %hu, but this build has no management API; going on without it\n",
-          gManagementPort);
+  varn_socket s = varn_tcp_socket();
+  if (!varn_socket_valid(s)) {
+    varn_perror("Failed to create ctrl socket\n");
+    return -1;
+  }
+  if (varn_set_reuseaddr(s) != 0) varn_perror("Failed to set SO_REUSEADDR on ctrl socket\n");
+  if (varn_set_nodelay(s) != 0) varn_perror("Failed to set TCP_NODELAY on ctrl socket\n");
+  if (varn_bind_any(s, gManagementPort) != 0) {
+    if (varn_error_is_addrinuse()) VARNLog("Ctrl Address in use\n");
+    varn_perror("Failed binding socket to ctrl port");
+    varn_close_socket(s);
+    return 0;
+  }
+  if (varn_listen(s, 1) != 0) {
+    varn_perror("Error listening on ctrl port\n");
+    varn_close_socket(s);
+    return 0;
+  }
+  *listener = s;
   return 0;
 }

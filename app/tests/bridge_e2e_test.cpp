@@ -97,13 +97,12 @@ TEST_F(Bridge, AllDevicesOnAHostWithoutFtdiChips) {
 TEST_F(Bridge, LogFileHoldsEveryMessage) {
   // Nothing listens on this loopback address: the CoE board is refused quickly, after
   // as many connection attempts as fit into the second the connection is given.
-  Outcome r = run("-a -u -c 127.77.254.254 -m -f log.txt -k 3");
+  Outcome r = run("-a -u -c 127.77.254.254 -f log.txt -k 3");
   EXPECT_EQ(r.status, 0);
   std::string head =
       "Enabled for FTDI USB Devices\n"
       "Running in FTDI Native-UART Mode for FTDI USB Devices\n"
       "Enabled for CoE Devices\n"
-      "Management API requested on port 1999, but this build has no management API; going on without it\n"
       "Selecting ALL devices\n"
       "Adding CoE Devices...\n"
       "Adding CoE Device at 127.77.254.254\n";
