@@ -8,6 +8,7 @@ packages=(
   libusb-1.0-0-dev libncurses-dev libftdi1-dev
   libgtest-dev libbenchmark-dev
   openfpgaloader netcat-openbsd
+  nlohmann-json3-dev libcpp-httplib-dev prometheus
 )
 
 missing=()
