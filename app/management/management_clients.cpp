@@ -53,24 +53,28 @@ void acceptClient(VARNMgmt* m) {
 
 }  // namespace
 
-void VARNMgmtDecodeRequest(const uint8_t* chunk, size_t length, VARNMgmtRequests* requests, char* reported,
-                           size_t reportedSize) {
-  if (length < 4 || chunk[0] != 'V' || chunk[1] != 'N') return;
+size_t VARNMgmtDecodeRequest(const uint8_t* chunk, size_t length, VARNMgmtRequests* requests, char* reported,
+                             size_t reportedSize) {
+  if (length < 4 || chunk[0] != 'V' || chunk[1] != 'N') return 0;
   if (std::memcmp(chunk, "VNRS", 4) == 0 || std::memcmp(chunk, "VNDL", 4) == 0) {
     requests->deviceList = true;
-  } else if (std::memcmp(chunk, "VNTM", 4) == 0) {
-    requests->telemetry = true;
-  } else if (std::memcmp(chunk, "VNLB", 4) == 0) {
-    VARNLog("Bitstream Load Requested, scheduled\n");
-    // The length byte and the whole name must have arrived.
-    if (length < 5) return;
-    const size_t nameLen = chunk[4];
-    if (5 + nameLen > length || reportedSize == 0) return;
-    const size_t keep = nameLen < reportedSize - 1 ? nameLen : reportedSize - 1;
-    std::memcpy(reported, chunk + 5, keep);
-    reported[keep] = '\0';
-    requests->loadAll = true;
+    return 4;
   }
+  if (std::memcmp(chunk, "VNTM", 4) == 0) {
+    requests->telemetry = true;
+    return 4;
+  }
+  if (std::memcmp(chunk, "VNLB", 4) != 0) return 0;
+  VARNLog("Bitstream Load Requested, scheduled\n");
+  // The length byte and the whole name must have arrived.
+  if (length < 5) return 0;
+  const size_t nameLen = chunk[4];
+  if (5 + nameLen > length || reportedSize == 0) return 0;
+  const size_t keep = nameLen < reportedSize - 1 ? nameLen : reportedSize - 1;
+  std::memcpy(reported, chunk + 5, keep);
+  reported[keep] = '\0';
+  requests->loadAll = true;
+  return 5 + nameLen;
 }
 
 int VARNMgmtFillSets(VARNMgmt* m, fd_set* readSet, fd_set* writeSet) {
@@ -99,7 +103,9 @@ void VARNMgmtServe(VARNMgmt* m, const fd_set* readSet, const fd_set* writeSet, V
       closeClient(c);
       continue;
     }
-    VARNMgmtDecodeRequest(chunk, static_cast<size_t>(n), requests, reported, reportedSize);
+    // TCP may deliver several requests in one piece: each counts.
+    for (size_t at = 0, used = 1; at < static_cast<size_t>(n) && used > 0; at += used)
+      used = VARNMgmtDecodeRequest(chunk + at, static_cast<size_t>(n) - at, requests, reported, reportedSize);
   }
   if (varn_socket_valid(m->listener) && FD_ISSET(m->listener, readSet)) acceptClient(m);
   for (VARNMgmtClient& c : m->clients) {

@@ -15,6 +15,7 @@
 #include "app/platform/varn_platform.h"
 
 constexpr int VARN_MGMT_CLIENTS = 64;
+constexpr int VARN_MGMT_BACKLOG = 16;
 constexpr size_t VARN_MGMT_RECEIVE = 8192;
 // Room for two of the largest frames per client.
 constexpr size_t VARN_MGMT_QUEUE = 2 * VARN_MGMT_FRAME_MAX;
@@ -44,10 +45,12 @@ struct VARNMgmt {
   uint8_t frame[VARN_MGMT_FRAME_MAX];
 };
 
-// Decodes one received chunk (only its first bytes decide). A load request replaces
-// `reported` (reportedSize bytes, terminated) only when its whole name arrived.
-void VARNMgmtDecodeRequest(const uint8_t* chunk, size_t length, VARNMgmtRequests* requests, char* reported,
-                           size_t reportedSize);
+// Decodes the request at the start of a received chunk; returns its length, or 0 when
+// the bytes are not a whole request (the rest of the chunk is then ignored). A load
+// request replaces `reported` (reportedSize bytes, terminated) only when its whole name
+// arrived.
+size_t VARNMgmtDecodeRequest(const uint8_t* chunk, size_t length, VARNMgmtRequests* requests, char* reported,
+                             size_t reportedSize);
 
 // Adds the listener, every client, and (to the write set) every client with frames
 // waiting; returns the highest descriptor plus one.

@@ -1,6 +1,7 @@
 #include "app/management/management_listener.h"
 
 #include "app/log/varn_log.h"
+#include "app/management/management_clients.h"
 #include "app/settings/varn_settings.h"
 
 int VARNManagementOpen(varn_socket* listener) {
@@ -18,7 +19,9 @@ int VARNManagementOpen(varn_socket* listener) {
     varn_close_socket(s);
     return 0;
   }
-  if (varn_listen(s, 1) != 0) {
+  // Monitoring hosts connect in bursts; with room for one pending connection every
+  // further one in a burst waits out a dropped SYN (a second or more each).
+  if (varn_listen(s, VARN_MGMT_BACKLOG) != 0) {
     varn_perror("Error listening on ctrl port\n");
     varn_close_socket(s);
     return 0;
