@@ -3,6 +3,7 @@
 // chain bit for bit, replies are exact, bad requests end only their own connection, and
 // one client is served at a time.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <memory>
@@ -91,7 +92,9 @@ class XvcServer : public ::testing::Test {
     std::thread([l = link, p = port] { VNCoEStartXVC(l, p); }).detach();
   }
 
-  const char* address = "127.0.3.71";
+  // Tests run side by side: each process has a controller address of its own.
+  const std::string addressText = "127.0.3." + std::to_string(2 + getpid() % 250);
+  const char* address = addressText.c_str();
   ctltest::FakeChain chain;
   varnsim::ControllerConfig cfg;
   std::unique_ptr<varnsim::ControllerServer> server;

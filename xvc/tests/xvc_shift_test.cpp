@@ -53,6 +53,7 @@ TEST(XvcShift, RequestFormsAndRunSplitting) {
   ASSERT_EQ(coecap::state().requests.size(), 1u);
   EXPECT_EQ(coecap::state().requests[0].command, 0x100E);
   EXPECT_EQ(coecap::state().requests[0].payload, (Bytes{0x00, 0x00, 0x08, 0x00, 0xA5, 0x01}));
+  VNCoELinkDestroy(link);
 
   // 160 bits: TMS 1, 18 zero bytes, 1 -> raw 8, TDI-only 144 (flag 0x20), raw 8.
   Bytes tms(20, 0);
@@ -134,6 +135,7 @@ TEST(XvcShift, LongShiftsAreSplitSoEveryAnswerFitsAndComeBackInOrder) {
   tdo = varn_xvc_shift(link, zeros.data(), data.data(), 64000);
   EXPECT_EQ(coecap::state().requests.size(), 2u);
   EXPECT_EQ(tdo.size(), 4088u);
+  VNCoELinkDestroy(link);
 }
 
 TEST(XvcShift, TagsRunFrom17To32767ThenStartAgainAt16) {
