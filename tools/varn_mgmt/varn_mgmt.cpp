@@ -101,9 +101,29 @@ int main(int argc, char** argv) {
 
   if (command == "load") {
     if (i + 1 >= argc) return fail("load wants a bitstream name");
+    const std::string name = argv[i + 1];
     std::string request;
-    if (!varnmgmt::loadRequest(argv[i + 1], &request, &error) || !c.send(request, &error)) return fail(error);
-    std::printf("asked the bridge to load %s\n", argv[i + 1]);
+    if (!varnmgmt::loadRequest(name, &request, &error) || !c.send(request + "VNDL", &error)) return fail(error);
+    // Closing at once could lose the request: a frame pushed to us meanwhile, unread,
+    // makes the close a reset, which discards what the bridge has not read yet. The
+    // device list that reports the name says the bridge took it.
+    varnmgmt::Frame devices;
+    const uint64_t until = varn_monotonic_ns() + static_cast<uint64_t>(timeout * 1e9);
+    for (;;) {
+      const uint64_t now = varn_monotonic_ns();
+      const double left = now >= until ? 0 : static_cast<double>(until - now) / 1e9;
+      if (!c.waitFor(varnmgmt::Frame::Kind::DeviceList, &devices, left, &error)) return fail(error);
+      bool reported = false;
+      size_t count = 0;
+      for (const auto& board : devices.devices)
+        for (const auto& d : board) {
+          reported = reported || d.bitstream == name.substr(0, 210);
+          ++count;
+        }
+      if (reported || count == 0) break;  // without devices no frame can report it
+      if (!c.send("VNDL", &error)) return fail(error);
+    }
+    std::printf("asked the bridge to load %s; it reports it now\n", name.c_str());
     return 0;
   }
   if (command != "devices" && command != "telemetry") {
