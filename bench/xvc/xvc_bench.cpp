@@ -11,7 +11,6 @@
 
 #include <chrono>
 #include <memory>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,27 +18,18 @@
 #include "app/platform/varn_platform.h"
 #include "coe/coe_commands.h"
 #include "coe/coe_link.h"
+#include "testsupport/net/loopback.h"
 #include "testsupport/process/process.h"
 #include "tools/varn_board_sim/board_sim_coe.h"
 #include "xvc/varn_xvc.h"
 
 namespace {
 
+using testsupport::loopbackAddress;
+uint16_t freePort() { return testsupport::freeLoopbackPort(); }
+
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<uint8_t>;
-
-std::string loopbackAddress(int n) {
-  std::mt19937 r(static_cast<unsigned>(::getpid()) * 7919u + static_cast<unsigned>(n));
-  return "127." + std::to_string(100 + r() % 100) + "." + std::to_string(r() % 250) + "." + std::to_string(2 + r() % 250);
-}
-
-uint16_t freePort() {
-  varn_socket s = varn_tcp_socket();
-  varn_bind_ipv4(s, "127.0.0.1", 0);
-  const uint16_t port = varn_local_port(s);
-  varn_close_socket(s);
-  return port;
-}
 
 bool readExactly(varn_socket s, uint8_t* to, size_t n) {
   while (n > 0) {

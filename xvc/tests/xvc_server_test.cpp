@@ -16,6 +16,7 @@
 #include "jtag/transport.h"
 #include "jtag/varn_jtag.h"
 #include "sim/controller/controller_server.h"
+#include "testsupport/net/loopback.h"
 #include "sim/controller/tests/fake_chain.h"
 #include "xvc/varn_xvc.h"
 
@@ -23,14 +24,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 constexpr uint32_t kVu9p = 0x04B31093;
-
-uint16_t freePort() {
-  varn_socket s = varn_tcp_socket();
-  varn_bind_ipv4(s, "127.0.0.1", 0);
-  const uint16_t port = varn_local_port(s);
-  varn_close_socket(s);
-  return port;
-}
 
 struct Client {
   varn_socket fd = VARN_INVALID_SOCKET;
@@ -88,7 +81,7 @@ class XvcServer : public ::testing::Test {
     link = VNCoELinkCreate(address, VN_COE_PORT);
     for (int i = 0; i < 300 && !VNCoELinkIsConnected(link); ++i) varn_sleep_ms(10);
     ASSERT_TRUE(VNCoELinkIsConnected(link));
-    port = freePort();
+    port = testsupport::freeLoopbackPort();
     std::thread([l = link, p = port] { VNCoEStartXVC(l, p); }).detach();
   }
 
