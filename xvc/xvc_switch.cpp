@@ -1,5 +1,4 @@
 // Handing a CoE board to the XVC server.
-#include <cstdio>
 #include <new>
 #include <thread>
 

@@ -40,53 +40,51 @@ int devicesOf(int b) {
   return n > MAX_DEVICES ? MAX_DEVICES : n;
 }
 
-}  // namespace
-
-size_t VARNMgmtBuildDeviceList(uint8_t* out, size_t capacity, const char* reportedBitstream) {
-  size_t nameLen = reportedBitstream ? strnlen(reportedBitstream, VARN_MGMT_NAME_MAX) : 0;
+// The frame's magic and board count, then per board its device count and one record
+// per device written by `record`.
+template <typename Record>
+size_t buildFrame(uint8_t* out, size_t capacity, const char* magic, Record record) {
   Writer w(out, capacity);
-  w.bytes("VNDL", 4);
+  w.bytes(magic, 4);
   const int boards = boardsNow();
   w.value(static_cast<uint8_t>(boards));
   for (int b = 0; b < boards; ++b) {
     const int n = devicesOf(b);
     w.value(static_cast<uint8_t>(n));
-    for (int d = 0; d < n; ++d) {
-      w.value(static_cast<uint8_t>(45 + nameLen));
-      w.bytes(deviceDNAs[b][d], DNA_SIZE);
-      w.bytes(deviceFTDISerials[b], SERIAL_TEXT_SIZE);
-      w.value(regLoad(deviceIDCodes[b][d]));
-      w.value(regLoad(deviceStates[b][d]));
-      w.value(static_cast<uint8_t>(nameLen));
-      w.bytes(reportedBitstream, nameLen);
-      w.value(regLoad(ports[b][d]));
-      w.value(regLoad(deviceTxBytes[b][d]));
-      w.value(regLoad(deviceRxBytes[b][d]));
-    }
+    for (int d = 0; d < n; ++d) record(w, b, d);
   }
   return w.length();
 }
 
+}  // namespace
+
+size_t VARNMgmtBuildDeviceList(uint8_t* out, size_t capacity, const char* reportedBitstream) {
+  const size_t nameLen = reportedBitstream ? strnlen(reportedBitstream, VARN_MGMT_NAME_MAX) : 0;
+  return buildFrame(out, capacity, "VNDL", [&](Writer& w, int b, int d) {
+    w.value(static_cast<uint8_t>(45 + nameLen));
+    w.bytes(deviceDNAs[b][d], DNA_SIZE);
+    w.bytes(deviceFTDISerials[b], SERIAL_TEXT_SIZE);
+    w.value(regLoad(deviceIDCodes[b][d]));
+    w.value(regLoad(deviceStates[b][d]));
+    w.value(static_cast<uint8_t>(nameLen));
+    w.bytes(reportedBitstream, nameLen);
+    w.value(regLoad(ports[b][d]));
+    w.value(regLoad(deviceTxBytes[b][d]));
+    w.value(regLoad(deviceRxBytes[b][d]));
+  });
+}
+
 size_t VARNMgmtBuildTelemetry(uint8_t* out, size_t capacity) {
-  Writer w(out, capacity);
-  w.bytes("VNTE", 4);
-  const int boards = boardsNow();
-  w.value(static_cast<uint8_t>(boards));
-  for (int b = 0; b < boards; ++b) {
-    const int n = devicesOf(b);
-    w.value(static_cast<uint8_t>(n));
-    for (int d = 0; d < n; ++d) {
-      uint32_t slrs = regLoad(slrCounts[b][d]);
-      if (slrs > static_cast<uint32_t>(MAX_SLRS)) slrs = MAX_SLRS;
-      w.value(static_cast<uint8_t>(30 + 16 * slrs));
-      w.bytes(deviceDNAs[b][d], DNA_SIZE);
-      w.bytes(deviceFTDISerials[b], SERIAL_TEXT_SIZE);
-      w.value(static_cast<uint8_t>(slrs));
-      for (uint32_t k = 0; k < slrs; ++k) {
-        w.value(regLoad(telemetryTemps[b][d][k]));
-        w.value(regLoad(telemetryVolts[b][d][k]));
-      }
+  return buildFrame(out, capacity, "VNTE", [](Writer& w, int b, int d) {
+    uint32_t slrs = regLoad(slrCounts[b][d]);
+    if (slrs > static_cast<uint32_t>(MAX_SLRS)) slrs = MAX_SLRS;
+    w.value(static_cast<uint8_t>(30 + 16 * slrs));
+    w.bytes(deviceDNAs[b][d], DNA_SIZE);
+    w.bytes(deviceFTDISerials[b], SERIAL_TEXT_SIZE);
+    w.value(static_cast<uint8_t>(slrs));
+    for (uint32_t k = 0; k < slrs; ++k) {
+      w.value(regLoad(telemetryTemps[b][d][k]));
+      w.value(regLoad(telemetryVolts[b][d][k]));
     }
-  }
-  return w.length();
+  });
 }
