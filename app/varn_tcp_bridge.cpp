@@ -14,6 +14,7 @@
 #include "app/platform/varn_platform.h"
 #include "app/registry/varn_registry.h"
 #include "app/settings/varn_settings.h"
+#include "console/varn_gui.h"
 
 // With the console view on, the log went only into the ring; without this the user
 // would see nothing of why the program stopped.
@@ -60,11 +61,19 @@ int main(int argc, char* argv[]) {
     std::exit(0);
   }
 
-  // From here on the main thread serves the local-AXI rails and the telemetry report
-  // for the rest of the process. With -g the log keeps going into the ring; the
-  // full-screen view that would show it is not part of this build.
+  // From here on the main thread serves the local-AXI rails, the telemetry report and
+  // (with -g) the console view for the rest of the process.
   VARNMainLoopState loop;
   VARNMainLoopInit(&loop);
+  if (gUseGUI) {
+    char why[128];
+    if (guiInit(why, sizeof why) != 0) {
+      VARNLog("Cannot start the console view (-g): %s\n", why);
+      printLogRing();
+      return -1;
+    }
+    loop.consoleTurn = guiLoop;
+  }
   if (varn_socket_valid(managementListener)) {
     // The frame buffer and the 64 client slots live for the rest of the process.
     loop.mgmt = new VARNMgmt;

@@ -33,6 +33,7 @@ bool VARNMainLoopTurnWork(VARNMainLoopState* state) {
   for (int b = 0; b < boards; ++b) {
     if (regLoad(devCounts[b]) > 0) VARNLocalAXIWork(b);
   }
+  if (state->consoleTurn != nullptr) state->consoleTurn();
   bool due = VARNTelemetryDue(state->lastTelemetryTime, varn_now(), gTelemetryInterval, state->telemetryRequested);
   if (due) {
     if (m != nullptr) {

@@ -26,6 +26,9 @@ struct VARNMainLoopState {
   bool loadAllRequested = false;
   // The management clients, or null without a listener.
   VARNMgmt* mgmt = nullptr;
+  // The console view's turn (-g): waits up to a second for keys and redraws; null
+  // without the view.
+  void (*consoleTurn)() = nullptr;
 };
 
 // Start-up step 9: the telemetry clock starts now and reportedBitstream gets its copy
@@ -33,7 +36,7 @@ struct VARNMainLoopState {
 void VARNMainLoopInit(VARNMainLoopState* state);
 
 // One turn's work: the device-list frame when asked for, local-AXI work for every
-// board with devices, then the telemetry frame and the report (unless -q) when
+// board with devices, the console view's turn, then the telemetry frame and the report (unless -q) when
 // telemetry is due, then the request flags cleared. Returns whether telemetry was due.
 bool VARNMainLoopTurnWork(VARNMainLoopState* state);
 

@@ -113,3 +113,8 @@ varn_walltime varn_now();                 // wall-clock time with microseconds
 uint64_t varn_monotonic_ns();             // for intervals and deadlines
 void varn_sleep_us(uint64_t us);
 void varn_sleep_ms(uint64_t ms);
+
+// --- console -------------------------------------------------------------------
+
+// Whether standard input (0) or standard output (1) is a terminal.
+bool varn_is_terminal(int stdStream);

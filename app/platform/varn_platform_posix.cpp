@@ -223,4 +223,6 @@ void varn_sleep_us(uint64_t us) {
 
 void varn_sleep_ms(uint64_t ms) { varn_sleep_us(ms * 1000); }
 
+bool varn_is_terminal(int stdStream) { return isatty(stdStream) == 1; }
+
 #endif  // !_WIN32

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "sim/design/pmbus_regulator.h"
+
 namespace varnsim {
 
 Registry& Registry::get() {
@@ -13,6 +15,14 @@ Registry& Registry::get() {
 void Registry::ensureLoaded() {
   if (loaded_) return;
   loaded_ = true;
+  // Where the simulated regulators' writes go, for tests that read rail moves back.
+  if (const char* trace = std::getenv("VARNSIM_POWER_TRACE"); trace && *trace) {
+    if (FILE* f = std::fopen(trace, "a")) {
+      setRegulatorWriteTrace(f);
+    } else {
+      std::fprintf(stderr, "varnsim: cannot open VARNSIM_POWER_TRACE file %s\n", trace);
+    }
+  }
   const char* path = std::getenv("VARNSIM_BOARDS");
   if (!path || !*path) {
     std::fprintf(stderr, "varnsim: VARNSIM_BOARDS is not set: no simulated FTDI devices\n");

@@ -1,8 +1,16 @@
 #include "sim/design/pmbus_regulator.h"
 
+#include <atomic>
 #include <cmath>
 
 namespace varnsim {
+
+namespace {
+std::atomic<FILE*> gWriteTrace{nullptr};
+const char* const kRailNames[] = {"VCCINT", "VCCBRAM", "VCCHBM"};
+}  // namespace
+
+void setRegulatorWriteTrace(FILE* to) { gWriteTrace.store(to); }
 
 uint16_t encodeLinear11(double value) {
   if (!(value > 0)) return 0;
@@ -71,8 +79,17 @@ void PmbusRegulator::writeRegister(uint16_t reg, uint16_t value) {
   regs_[reg] = value;
   int page;
   uint16_t base;
-  if (pageOf(reg, &page, &base) && base == kVoutTarget && pageRails_[page] >= 0)
-    power_.setVolts(pageRails_[page], value / 256.0);
+  const bool target = pageOf(reg, &page, &base) && base == kVoutTarget && pageRails_[page] >= 0;
+  if (target) power_.setVolts(pageRails_[page], value / 256.0);
+  if (FILE* trace = gWriteTrace.load()) {
+    if (target && pageRails_[page] < 3) {
+      std::fprintf(trace, "regulator write 0x%04X = 0x%04X: %s target %.4f V\n", reg, value,
+                   kRailNames[pageRails_[page]], value / 256.0);
+    } else {
+      std::fprintf(trace, "regulator write 0x%04X = 0x%04X\n", reg, value);
+    }
+    std::fflush(trace);
+  }
 }
 
 bool PmbusRegulator::start(bool read) {

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <utility>
 #include <vector>
@@ -27,6 +28,12 @@ namespace varnsim {
 // PMBus linear-11 encoding of a non-negative value: the smallest exponent (from -16)
 // whose mantissa fits 11 bits unsigned, so the host's unsigned-mantissa decode is exact.
 uint16_t encodeLinear11(double value);
+
+// Tests that run a simulator in another process read rail moves back from its output:
+// once set, every regulator write is printed there as one line,
+//   "regulator write 0x0642 = 0x00DD: VCCINT target 0.8633 V"
+// (the part after the colon only for voltage targets). nullptr turns it off.
+void setRegulatorWriteTrace(FILE* to);
 
 class PmbusRegulator : public I2cDevice {
  public:

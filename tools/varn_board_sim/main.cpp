@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "sim/design/pmbus_regulator.h"
 #include "tools/varn_board_sim/board_sim_axi.h"
 #include "tools/varn_board_sim/board_sim_coe.h"
 
@@ -18,12 +19,13 @@ int main(int argc, char** argv) {
   bool verbose = false;
   for (int i = 1; i < argc;) {
     if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
-      std::printf("usage: varn_board_sim [options]\n  --verbose            print client connections\n%s%s",
+      std::printf("usage: varn_board_sim [options]\n  --verbose            print client connections and every regulator write\n%s%s",
                   varnsim::axiArgsUsage(), varnsim::coeArgsUsage());
       return 0;
     }
     if (!std::strcmp(argv[i], "--verbose")) {
       verbose = true;
+      varnsim::setRegulatorWriteTrace(stdout);
       ++i;
       continue;
     }
