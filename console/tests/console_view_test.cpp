@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cmath>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <regex>
 #include <string>
@@ -61,7 +63,7 @@ class ConsoleView : public BoardRig {
     }
     std::string command = quote(rig::bridgePath()) + " -g";
     for (const std::string& a : args) command += " " + quote(a);
-    rig::fs::remove(dir_ / "status.txt");
+    for (const char* stale : {"status.txt", "stty.txt", "bridge.pid"}) rig::fs::remove(dir_ / stale);
     rig::writeFile(dir_ / "run.sh", "cd " + quote(dir_.string()) +
                                         "\n"
                                         // The bridge's own process id, for stopping it from outside.
@@ -233,6 +235,122 @@ TEST_F(ConsoleView, CellShowsTheFpgaAndItsTrafficAndTheLogAreaItsColours) {
   EXPECT_NE(screen.find("Asked to load ****-c"), std::string::npos) << screen;
   t.keys({"c"});
   ASSERT_TRUE(t.waitForScreen([&](const std::string& s) { return logLines(s) == 10; }, 10, &screen)) << screen;
+}
+
+// V, v and the deselect row, against the regulator's own record of its writes: the
+// keys typed together reach the rail as one write of their sum; below the grid no key
+// reaches any device.
+void expectStepKeysWriteTheSelectedRail(TmuxSession& t, const std::function<std::string()>& trace) {
+  std::string screen;
+  ASSERT_TRUE(t.waitForText("|VCCINT: ", 30, &screen)) << screen;
+  ASSERT_TRUE(vccintTargets(trace()).empty()) << trace();
+  // The rail's start: the regulator's output register (volts x 256) as the host reads it.
+  const double start = std::round(0.85 * 256) / 256;
+  auto waitForWrites = [&](size_t n) {
+    for (int i = 0; i < 200 && vccintTargets(trace()).size() < n; ++i) varn_sleep_ms(100);
+    return vccintTargets(trace());
+  };
+
+  t.keys({"VVV"}, true);
+  std::vector<double> w = waitForWrites(1);
+  ASSERT_EQ(w.size(), 1u) << trace();
+  EXPECT_NEAR(w[0], start + 0.03, 0.005) << trace();
+  // The new level on screen means the rail was sampled again after the write.
+  char shown[32];
+  std::snprintf(shown, sizeof shown, " %0.2fV ", w[0]);
+  ASSERT_TRUE(t.waitForText(shown, 20, &screen)) << screen;
+
+  t.keys({"v"}, true);
+  w = waitForWrites(2);
+  ASSERT_EQ(w.size(), 2u) << trace();
+  EXPECT_NEAR(w[1], w[0] - 0.01, 0.005) << trace();
+
+  // Below the last row: V reaches nothing. Back on the cell, v alone goes down 10 mV
+  // (had the V counted, the two would have cancelled and nothing been written).
+  t.keys({"Down"});
+  t.keys({"V"}, true);
+  t.keys({"Up"});
+  t.keys({"v"}, true);
+  w = waitForWrites(3);
+  ASSERT_EQ(w.size(), 3u) << trace();
+  EXPECT_NEAR(w[2], w[1] - 0.01, 0.005) << trace();
+  std::snprintf(shown, sizeof shown, " %0.2fV ", w[2]);
+  ASSERT_TRUE(t.waitForText(shown, 20, &screen)) << screen;
+  EXPECT_EQ(vccintTargets(trace()).size(), 3u) << trace();
+}
+
+TEST_F(ConsoleView, StepKeysOnACoeBoardWriteItsRegulatorOverTheController) {
+  std::vector<std::string> addresses = startCoeSim({{"--verbose", "--coe-fpga", "vu9p"}});
+  ASSERT_EQ(addresses.size(), 1u);
+  TmuxSession& t = startView({"-q", "-c", addresses[0], "-p", std::to_string(rig::freePortRange(1))}, "", 120, 40);
+  expectStepKeysWriteTheSelectedRail(t, [&] { return sim_->output(); });
+}
+
+const char* kZkLocalAxiBoard = R"(board zk clock=wall
+device VU35P preconfigured=yes usercode=0x5A4B0001 app=axi family=zk
+ftdi FT2232H serial=ZKGUI description="Dual RS232-HS"
+channel A jtag=zk
+channel B uart=zk.0
+)";
+
+TEST_F(ConsoleView, StepKeysOnALocalAxiBoardWriteItsRegulatorOverTheLink) {
+  TmuxSession& t = startView({"-a", "-x", "-q", "-p", std::to_string(rig::freePortRange(1))}, kZkLocalAxiBoard, 120, 40);
+  expectStepKeysWriteTheSelectedRail(t, [&] { return rig::readFile(dir_ / "power.trace"); });
+}
+
+// r asks for the selected FPGA's load again: its state moves through the progress
+// percentage to done, and the device is loaded a second time.
+TEST_F(ConsoleView, ReloadKeyLoadsTheSelectedFpgaAgainAndShowsItsProgress) {
+  // Large enough that the load spans several redraws.
+  const std::string bit = bitgen("vu9p.bit", {"--part", "VU9P", "--size", "32M", "--usercode", "0x09090002"});
+  const char* board = "board gl\ndevice VU9P app=echo\nftdi FT232H serial=GUILOAD1\nchannel A jtag=gl\n";
+  TmuxSession& t =
+      startView({"-a", "-q", "-b", bit, "-p", std::to_string(rig::freePortRange(1)), "-f", "bridge.log"}, board, 120, 40);
+  std::string screen;
+  ASSERT_TRUE(t.waitForText("Bitstream: Programming Done Usr: 0x09090002", 60, &screen)) << screen;
+  const char* loaded = "VARN JTAG Board 0 Device 0 Bitstream Loaded\n";
+  ASSERT_TRUE(waitForFile("bridge.log", loaded, 10));
+
+  t.keys({"r"}, true);
+  // Any other key redraws at once: keep pressing one to see the load as it goes.
+  static const std::regex progress(R"(\|Bitstream: Programming +[0-9]{1,3}% Usr: )");
+  bool sawProgress = false, doneAgain = false;
+  for (int i = 0; i < 1200 && !doneAgain; ++i) {
+    t.keys({"x"}, true);
+    screen = t.screen();
+    if (std::regex_search(screen, progress)) sawProgress = true;
+    doneAgain = sawProgress && screen.find("Bitstream: Programming Done") != std::string::npos;
+    varn_sleep_ms(20);
+  }
+  EXPECT_TRUE(sawProgress) << screen;
+  EXPECT_TRUE(doneAgain) << screen;
+  for (int i = 0; i < 100 && testsupport::countOf(rig::readFile(dir_ / "bridge.log"), loaded) < 2; ++i) varn_sleep_ms(100);
+  EXPECT_EQ(testsupport::countOf(rig::readFile(dir_ / "bridge.log"), loaded), 2) << rig::readFile(dir_ / "bridge.log");
+}
+
+// q ends the program with status 1, and a terminal without colours says so; a signal
+// ends it as a signal would without the view. Either way the terminal is left as a
+// shell needs it.
+TEST_F(ConsoleView, QuitKeyAndSignalsGiveTheTerminalBack) {
+  std::vector<std::string> addresses = startCoeSim({{"--coe-fpga", "vu9p"}});
+  ASSERT_EQ(addresses.size(), 1u);
+  const std::vector<std::string> args = {"-q", "-c", addresses[0], "-p", std::to_string(rig::freePortRange(1))};
+  TmuxSession& plain = startView(args, "", 100, 30, "vt100");
+  std::string screen;
+  ASSERT_TRUE(plain.waitForText("Board 0 FPGA A:", 30, &screen)) << screen;
+  EXPECT_NE(screen.find("NO COLORS SUPPORTED"), std::string::npos) << screen;
+  plain.keys({"q"}, true);
+  EXPECT_EQ(exitStatus(20), 1) << rig::readFile(dir_ / "bridge.out");
+  expectTerminalUsable();
+
+  TmuxSession& coloured = startView(args, "", 100, 30);
+  ASSERT_TRUE(coloured.waitForText("Board 0 FPGA A:", 30, &screen)) << screen;
+  EXPECT_EQ(screen.find("NO COLORS SUPPORTED"), std::string::npos) << screen;
+  const std::string pid = rig::readFile(dir_ / "bridge.pid");
+  ASSERT_FALSE(pid.empty());
+  kill(static_cast<pid_t>(std::stol(pid)), SIGTERM);
+  EXPECT_EQ(exitStatus(20), 128 + SIGTERM) << rig::readFile(dir_ / "bridge.out");
+  expectTerminalUsable();
 }
 
 }  // namespace
