@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libusb-1.0-0-dev libncurses-dev libftdi1-dev
   libgtest-dev libbenchmark-dev
-  openfpgaloader netcat-openbsd
+  openfpgaloader netcat-openbsd tmux
   nlohmann-json3-dev libcpp-httplib-dev prometheus
 )
 

@@ -132,6 +132,12 @@ int Process::waitExit(double seconds) {
   const uint64_t until = varn_monotonic_ns() + static_cast<uint64_t>(seconds * 1e9);
   while (running() && varn_monotonic_ns() < until) varn_sleep_ms(10);
   if (!reaped_) return -1;
+  // What it wrote just before it ended may still be in the pipe: let the reader take it
+  // (bounded, since something the program started may hold the pipe open).
+  {
+    std::unique_lock<std::mutex> hold(mutex_);
+    arrived_.wait_for(hold, std::chrono::seconds(2), [this] { return ended_; });
+  }
   return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
 }
 
