@@ -36,8 +36,9 @@ struct MpsseBuffer {
   // Requests a flush could not satisfy because the chip returned too few bytes. Callers
   // that must tell missing data from real zeros compare it before and after a flush.
   uint32_t lostRequests;
-  // Set to 1 to end every flush that expects replies with 0x87 (send immediate), so the
-  // chip returns them at once instead of when its latency timer expires. Off by default.
+  // 1 ends every flush that expects replies with 0x87 (send immediate), so the chip
+  // returns them at once instead of when its latency timer expires. On by default; 0
+  // leaves the replies to the timer (kept for measurements).
   uint8_t sendImmediate;
   int32_t rxGot;  // reply bytes the last flush received
   // Set when a flush that ran inside a queuing or clocking call failed, so that its
@@ -46,7 +47,8 @@ struct MpsseBuffer {
   uint8_t failed;
 };
 
-// A zeroed buffer on the heap (nullptr when memory runs out); free with mpsse_buffer_free.
+// An empty buffer on the heap, send-immediate on (nullptr when memory runs out); free
+// with mpsse_buffer_free.
 MpsseBuffer* mpsse_buffer_alloc();
 void mpsse_buffer_free(MpsseBuffer* buffer);
 

@@ -182,7 +182,7 @@ TEST_F(Mpsse, AutoFlushThresholds) {
   ftdi_mpsse_clock_data(h, buf, nullptr, dst.data(), 30000 * 8, false, true, true);
   ftdi_mpsse_clock_data(h, buf, nullptr, dst.data(), 36000 * 8, false, true, true);
   ASSERT_EQ(ftcap::state().writes.size(), 2u);
-  EXPECT_EQ(ftcap::state().writes[0].size(), 3u);
+  EXPECT_EQ(ftcap::state().writes[0], (Bytes{0x2C, 0x2F, 0x75, 0x87}));  // 30000 bytes, then send-immediate
   // Command bytes: more than 32768 flushes.
   ftcap::reset();
   std::vector<uint8_t> tdi(40000);
@@ -192,8 +192,7 @@ TEST_F(Mpsse, AutoFlushThresholds) {
   EXPECT_EQ(ftcap::state().writeCalls, 1);
 }
 
-TEST_F(Mpsse, SendImmediateEndsFlushesThatExpectReplies) {
-  buf->sendImmediate = 1;
+TEST_F(Mpsse, SendImmediateEndsFlushesThatExpectRepliesUnlessTurnedOff) {
   uint8_t dst[1];
   const uint8_t tdi[1] = {0x55};
   ftdi_mpsse_clock_data(h, buf, tdi, nullptr, 8, false, true, true);
@@ -203,6 +202,12 @@ TEST_F(Mpsse, SendImmediateEndsFlushesThatExpectReplies) {
   ASSERT_EQ(ftcap::state().writes.size(), 2u);
   EXPECT_EQ(ftcap::state().writes[0], (Bytes{0x19, 0x00, 0x00, 0x55}));
   EXPECT_EQ(ftcap::state().writes[1], (Bytes{0x2C, 0x00, 0x00, 0x87}));
+  // Off, the replies are left to the chip's latency timer.
+  buf->sendImmediate = 0;
+  ftdi_mpsse_clock_data(h, buf, nullptr, dst, 8, false, true, true);
+  EXPECT_EQ(ftdi_mpsse_flush(h, buf), 0);
+  ASSERT_EQ(ftcap::state().writes.size(), 3u);
+  EXPECT_EQ(ftcap::state().writes[2], (Bytes{0x2C, 0x00, 0x00}));
 }
 
 TEST_F(Mpsse, EmptyFlushTouchesNoDriver) {
