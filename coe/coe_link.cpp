@@ -31,6 +31,10 @@ _VNCoELink* VNCoELinkCreate(const char* address, uint16_t port) {
 
 uint8_t VNCoELinkIsConnected(_VNCoELink* link) { return link ? link->connected.load() : 0; }
 
+void VNCoELinkSetUartWake(_VNCoELink* link, VARNWake* wake) {
+  if (link != nullptr) link->uartWake.store(wake);
+}
+
 void VNCoELinkSetAnswerTimeout(_VNCoELink* link, uint32_t ms) {
   if (link) link->answerTimeoutMs = ms;
 }

@@ -35,6 +35,10 @@ int VNCoELinkTransaction(_VNCoELink* link, uint16_t command, uint16_t tag, uint1
 // Takes up to capacity bytes from the slot's UART ring, oldest first. 0, or 4 for a slot above 3.
 int VNCoELinkReadUART(_VNCoELink* link, uint8_t slot, uint8_t* buffer, uint32_t capacity, uint32_t* count);
 void VNCoELinkDestroy(_VNCoELink* link);
+// Signals `wake` whenever UART bytes arrive (null: no longer). The wake must outlive
+// the link or be taken off first.
+struct VARNWake;
+void VNCoELinkSetUartWake(_VNCoELink* link, VARNWake* wake);
 
 // How long a request waits for its answer before it fails with VN_COE_NO_ANSWER and the
 // link reconnects to get back in step with the controller (3000 ms unless changed).

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/platform/varn_platform.h"
+#include "app/platform/varn_wake.h"
 #include "coe/coe_link.h"
 
 struct libusb_context;
@@ -65,6 +66,8 @@ struct _VNCoELink {
   libusb_device_handle* usbHandle = nullptr;
   std::atomic<uint8_t> usbReadDone{0};
   std::atomic<uint8_t> connected{0};
+  // Signalled after UART bytes are stored, so the reader need not poll the rings.
+  std::atomic<VARNWake*> uartWake{nullptr};
   std::thread thread;
   uint8_t rxBuf[VN_COE_MAX_RX_PACKET] = {};
   uint32_t rxLen = 0;

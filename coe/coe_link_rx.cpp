@@ -72,6 +72,7 @@ static void storeUart(_VNCoELink* link, const uint8_t* payload, uint32_t payload
     if (count > first) std::memcpy(&link->uartRing[slot][0], bytes + first, count - first);
     link->uartHead[slot] = static_cast<uint16_t>(head + count);
   }
+  if (VARNWake* wake = link->uartWake.load(); wake != nullptr && count > 0) varn_wake_signal(wake);
   if (full) VARNLog("UART Bus %i buffer full!\n", static_cast<int>(slot));
 }
 

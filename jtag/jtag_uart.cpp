@@ -1,6 +1,7 @@
 // Each FPGA's serial channel: the JTAG-UART user registers inside the design, the
 // board's companion FTDI UART, or the CoE controller's UART, behind one set of calls.
 #include <cstdint>
+#include <cstring>
 
 #include "app/log/varn_log.h"
 #include "app/platform/varn_platform.h"
@@ -12,7 +13,11 @@
 
 namespace {
 
-constexpr uint32_t kV2Batch = 32;       // nine-bit scans per flush
+// Nine-bit scans per flush: the first batch after a quiet spell, and the most a batch
+// grows to while every slot of the last one held a byte (its replies then fill a few
+// USB packets instead of one small one per 32 bytes).
+constexpr uint32_t kV2Batch = 32;
+constexpr uint32_t kV2MaxBatch = 256;
 constexpr int kPatientPolls = 51;       // waiting mode 1: about 50 ms
 
 constexpr int kNoData = VARN_JTAG_NO_DATA;
@@ -170,10 +175,13 @@ int VARNJtagUartV2ReadBytes(VARNJtag* jtag, uint32_t device, uint8_t* buffer, ui
   const uint64_t instr = JTAG_I_MAP[jtag->deviceType[device]][JTAG_I_USER1];
   uint32_t got = 0;
   int polls = 0;
+  uint16_t& batch = jtag->uartBatch[device];
+  if (batch < kV2Batch || batch > kV2MaxBatch) batch = kV2Batch;
   while (got < capacity) {
-    uint8_t slots[kV2Batch][2] = {};
+    uint8_t slots[kV2MaxBatch][2];
     const uint32_t left = capacity - got;
-    const uint32_t k = left < kV2Batch ? left : kV2Batch;
+    const uint32_t k = left < batch ? left : batch;
+    std::memset(slots, 0, sizeof(slots[0]) * k);
     varn_jtag_comm_load_instruction(jtag, device, instr);
     for (uint32_t s = 0; s < k; ++s) varn_jtag_comm_read_dr(jtag, device, 9, slots[s]);
     const uint32_t lostBefore = jtag->transport->lostReplies(jtag);
@@ -192,6 +200,13 @@ int VARNJtagUartV2ReadBytes(VARNJtag* jtag, uint32_t device, uint8_t* buffer, ui
       buffer[got++] = slots[s][0];
     }
     if (count) *count = got;
+    // A full batch says more is waiting: ask for more next time. An empty slot says the
+    // FIFO ran dry: back to the small batch, which costs the least while quiet.
+    if (sawEmpty) {
+      batch = kV2Batch;
+    } else if (k == batch && batch < kV2MaxBatch) {
+      batch = static_cast<uint16_t>(batch * 2);
+    }
     if (sawEmpty && got < capacity) {
       int give = waitOrGiveUp(mode, polls);
       if (give != 0) return giveUpResult(give, got);

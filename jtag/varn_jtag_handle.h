@@ -29,5 +29,8 @@ struct VARNJtag {
   int32_t deviceType[VARN_JTAG_MAX_DEVICES];  // device-table row, -1 = none
   int32_t irLength[VARN_JTAG_MAX_DEVICES];
   uint8_t coeSlot[VARN_JTAG_MAX_DEVICES];     // 0, 1, 2, 3 at creation
+  // JTAG-UART v2: nine-bit scans in the next read batch; grows while batches come back
+  // full (0 at creation reads as the first size).
+  uint16_t uartBatch[VARN_JTAG_MAX_DEVICES];
   FT_HANDLE uartHandle;      // companion UART channel, or null
 };

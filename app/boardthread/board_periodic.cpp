@@ -74,6 +74,11 @@ void VARNServeBitstreamLoad(VARNBoardPump* p, int d) {
   }
 }
 
+uint64_t VARNBoardPeriodicWaitNs(const VARNBoardPeriodic* s, uint64_t nowNs) {
+  const uint64_t dueNs = s->lastNs + VARN_PERIODIC_INTERVAL_NS + 1;
+  return nowNs >= dueNs ? 0 : dueNs - nowNs;
+}
+
 bool VARNBoardPeriodicStep(VARNBoardPump* p, VARNBoardPeriodic* s) {
   const uint64_t now = varn_monotonic_ns();
   if (now - s->lastNs <= VARN_PERIODIC_INTERVAL_NS) return false;

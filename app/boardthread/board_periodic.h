@@ -19,6 +19,9 @@ struct VARNBoardPeriodic {
   VARNChannelBackoff sampling{1000, 30000};
 };
 
+// How long until the step is due (0 when it is).
+uint64_t VARNBoardPeriodicWaitNs(const VARNBoardPeriodic* state, uint64_t nowNs);
+
 // Runs the step when it is due. Returns true when it ran.
 bool VARNBoardPeriodicStep(VARNBoardPump* p, VARNBoardPeriodic* state);
 

@@ -1,5 +1,7 @@
 #include "app/boardthread/board_pump.h"
 
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
 
 #include "app/log/varn_log.h"
@@ -8,8 +10,40 @@
 #include "jtag/varn_jtag.h"
 #include "jtag/transport.h"
 #include "jtag/varn_jtag_handle.h"
+#include "coe/coe_link.h"
 
 namespace {
+
+std::atomic<int64_t> gFixedWaitUs{0};
+
+uint64_t minNs(uint64_t a, uint64_t b) { return a < b ? a : b; }
+
+// The controller link announces its bytes; a board without that announcement (the
+// wake-up could not be made) polls its rings every millisecond instead.
+bool announcedByLink(const VARNBoardPump* p) { return p->coe && varn_wake_usable(&p->wake); }
+
+// Bytes came (or the client just sent something the device may answer): read again at
+// once. Nothing came: wait longer before the next read, up to VARN_POLL_MAX_NS; a
+// controller link that announces its bytes needs no reading until it does.
+void schedulePoll(VARNBoardPump* p, int d, uint64_t now, bool busy) {
+  VARNDeviceLane& lane = p->lane[d];
+  if (busy) {
+    lane.pollIntervalNs = 0;
+    lane.nextPollNs = now;
+    return;
+  }
+  if (announcedByLink(p)) {
+    lane.nextPollNs = UINT64_MAX;
+    return;
+  }
+  if (p->coe) {
+    lane.pollIntervalNs = 1000000;
+  } else {
+    lane.pollIntervalNs = lane.pollIntervalNs < VARN_POLL_MIN_NS ? VARN_POLL_MIN_NS
+                                                                  : minNs(lane.pollIntervalNs * 2, VARN_POLL_MAX_NS);
+  }
+  lane.nextPollNs = now + lane.pollIntervalNs;
+}
 
 // What one turn waits on.
 struct WaitSets {
@@ -158,6 +192,7 @@ void serveClientInput(VARNBoardPump* p, int d, uint32_t room, uint64_t now) {
   }
   channelWorks(p, d);
   regAdd(deviceTxBytes[p->board][d], written);
+  schedulePoll(p, d, now, true);
   if (written < received)
     VARNLog("VARN JTAG Board %i Device %i V1 UART Not All Bytes Written (%u/%u)\n", p->board, d, written, received);
 }
@@ -182,12 +217,21 @@ bool sendHeld(VARNBoardPump* p, int d) {
     return false;
   }
   lane.outStart = 0;
+  lane.nextPollNs = 0;  // all taken: the device may be read again at once
   return true;
 }
 
 void drain(VARNBoardPump* p, int d, uint64_t now) {
   VARNDeviceLane& lane = p->lane[d];
-  if (lane.outLen > 0 || !lane.health.due(now)) return;
+  if (lane.outLen > 0) {
+    // Read again once the client has taken what is held (sendHeld makes it due).
+    lane.nextPollNs = UINT64_MAX;
+    return;
+  }
+  if (!lane.health.due(now)) {
+    lane.nextPollNs = now + VARN_BACKOFF_RECHECK_NS;
+    return;
+  }
   uint32_t held = 0;
   int rc = 0;
   while (held < VARN_TRANSFER_SIZE) {
@@ -206,6 +250,7 @@ void drain(VARNBoardPump* p, int d, uint64_t now) {
       channelWorks(p, d);
     }
   }
+  schedulePoll(p, d, now, held > 0);
   if (held == 0) return;
   regAdd(deviceRxBytes[p->board][d], held);
   if (!hasPeer(p, d)) return;  // counted, and dropped: nobody is there to take them
@@ -236,28 +281,48 @@ void VARNBoardPumpInit(VARNBoardPump* p, int b) {
   p->jtag = regLoad(varnJtags[b]);
   p->coe = VARNJtagDeviceIsCoE(p->jtag) != 0;
   p->axiMode = gUseAXIBridge;
+  if (p->coe) {
+    if (varn_wake_open(&p->wake) == 0) {
+      VNCoELinkSetUartWake(p->jtag->coeLink, &p->wake);
+    } else {
+      VARNLog("Board %i: no wake-up for the controller link's UART bytes; reading them every millisecond\n", b);
+    }
+  }
 }
 
-void VARNBoardPumpTurn(VARNBoardPump* p) {
+void VARNBoardPumpUseFixedWait(int64_t us) { gFixedWaitUs.store(us < 0 ? 0 : us); }
+
+void VARNBoardPumpTurn(VARNBoardPump* p, uint64_t maxWaitNs) {
   WaitSets sets;
   sets.clear();
   uint64_t now = varn_monotonic_ns();
   const bool linkUp = VARNBoardLinkUp(p);
+  const int64_t fixedWaitUs = gFixedWaitUs.load(std::memory_order_relaxed);
+  uint64_t waitNs = maxWaitNs;
   uint32_t room[MAX_DEVICES] = {};
   for (int d = 0; d < p->devices; ++d) {
+    const VARNDeviceLane& lane = p->lane[d];
+    waitNs = minNs(waitNs, lane.nextPollNs > now ? lane.nextPollNs - now : 0);
+    if (lane.health.failing()) waitNs = minNs(waitNs, VARN_BACKOFF_RECHECK_NS);
     if (!p->axiMode && listenerOf(p, d) > 0) sets.watch(&sets.read, listenerOf(p, d));
     if (!hasPeer(p, d)) continue;
-    if (p->lane[d].outLen > 0) {
+    if (lane.outLen > 0) {
       sets.watch(&sets.write, clientOf(p, d));
       sets.anyWrite = true;
       continue;
     }
     // A client whose input has ended would read as ready for ever.
-    room[d] = p->lane[d].inputClosed ? 0 : inputRoom(p, d, now, linkUp);
-    if (room[d] > 0) sets.watch(&sets.read, clientOf(p, d));
+    room[d] = lane.inputClosed ? 0 : inputRoom(p, d, now, linkUp);
+    if (room[d] > 0) {
+      sets.watch(&sets.read, clientOf(p, d));
+    } else if (!lane.inputClosed && p->coe && linkUp) {
+      waitNs = minNs(waitNs, VARN_PACED_RECHECK_NS);
+    }
   }
+  if (announcedByLink(p)) sets.watch(&sets.read, p->wake.readEnd);
 
-  int r = varn_select(sets.maxFd + 1, &sets.read, sets.anyWrite ? &sets.write : nullptr, VARN_PUMP_WAIT_US);
+  const int64_t waitUs = fixedWaitUs > 0 ? fixedWaitUs : static_cast<int64_t>((waitNs + 999) / 1000);
+  int r = varn_select(sets.maxFd + 1, &sets.read, sets.anyWrite ? &sets.write : nullptr, waitUs);
   if (r < 0 && !varn_error_is_interrupted()) {
     if (p->waitFailures++ == 0) VARNLog("Board %i socket wait failed: error %i\n", p->board, varn_error_code());
     varn_sleep_ms(1);  // a wait that keeps failing must not spin
@@ -269,6 +334,10 @@ void VARNBoardPumpTurn(VARNBoardPump* p) {
   // devices are drained as after a time-out.
   if (r > 0) {
     now = varn_monotonic_ns();
+    if (announcedByLink(p) && FD_ISSET(p->wake.readEnd, &sets.read)) {
+      varn_wake_clear(&p->wake);
+      for (int d = 0; d < p->devices; ++d) p->lane[d].nextPollNs = now;
+    }
     for (int d = 0; d < p->devices; ++d) {
       varn_socket l = listenerOf(p, d);
       if (!p->axiMode && l > 0 && FD_ISSET(l, &sets.read)) acceptOn(p, d);
@@ -284,11 +353,12 @@ void VARNBoardPumpTurn(VARNBoardPump* p) {
     }
   }
 
-  // The devices are drained every turn, not only on quiet ones: a client that keeps
-  // sending would otherwise starve its device's output until the FPGA's FIFOs overflow.
+  // Devices are drained on every turn their poll is due, busy or not: a client that
+  // keeps sending would otherwise starve its device's output until the FPGA's FIFOs
+  // overflow.
   now = varn_monotonic_ns();
   for (int d = 0; d < p->devices; ++d) {
-    drain(p, d, now);
+    if (fixedWaitUs > 0 || now >= p->lane[d].nextPollNs) drain(p, d, now);
     endHalfClosed(p, d, now);
   }
 }

@@ -77,7 +77,7 @@ void boardthread(int* boardNumberPointer) {
   VARNBoardLinkWatch link;
   for (;;) {
     VARNBoardWatchLink(pump.get(), &link);
-    VARNBoardPumpTurn(pump.get());
+    VARNBoardPumpTurn(pump.get(), VARNBoardPeriodicWaitNs(&periodic, varn_monotonic_ns()));
     VARNBoardPeriodicStep(pump.get(), &periodic);
   }
 }
