@@ -359,7 +359,14 @@ TEST_F(Sim, JtagUartV2EchoBehindABypassedDevice) {
                                      static_cast<uint32_t>(msg.size()), &written),
             0);
   EXPECT_EQ(written, msg.size());
+  VarnsimChannelCounters before{}, after{};
+  ASSERT_EQ(varnsim_channel_counters("V2", &before), 0);
+  // Every byte, in order, across read batches that grow while they come back full.
   EXPECT_EQ(drainV2(j, 1, msg.size()), msg);
+  ASSERT_EQ(varnsim_channel_counters("V2", &after), 0);
+  const uint64_t exchanges = after.usbExchanges - before.usbExchanges;
+  ASSERT_GT(exchanges, 0u);
+  EXPECT_GT(msg.size() / exchanges, 64u) << exchanges << " USB exchanges for " << msg.size() << " bytes";
   uint8_t b;
   EXPECT_EQ(VARNJtagUartV2ReadByte(j, 1, &b, 2), 6);
   ASSERT_EQ(VARNJtagUartV1WriteByte(j, 1, 'x'), 0);
