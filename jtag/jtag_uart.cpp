@@ -204,7 +204,7 @@ int VARNJtagUartV2ReadBytes(VARNJtag* jtag, uint32_t device, uint8_t* buffer, ui
     // FIFO ran dry: back to the small batch, which costs the least while quiet.
     if (sawEmpty) {
       batch = kV2Batch;
-    } else if (k == batch && batch < kV2MaxBatch) {
+    } else if (k == batch && batch < kV2MaxBatch && !jtag->uartBatchFixed) {
       batch = static_cast<uint16_t>(batch * 2);
     }
     if (sawEmpty && got < capacity) {

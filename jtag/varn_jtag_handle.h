@@ -32,5 +32,6 @@ struct VARNJtag {
   // JTAG-UART v2: nine-bit scans in the next read batch; grows while batches come back
   // full (0 at creation reads as the first size).
   uint16_t uartBatch[VARN_JTAG_MAX_DEVICES];
+  uint8_t uartBatchFixed;  // 1: batches stay at the first size (measurements only)
   FT_HANDLE uartHandle;      // companion UART channel, or null
 };

@@ -11,6 +11,7 @@
 // there and back.
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -22,12 +23,15 @@
 #include <thread>
 #include <vector>
 
+#include "app/boardthread/board_pump.h"
 #include "app/boardthread/uart_pacer.h"
 #include "app/discovery/board_registration.h"
 #include "app/platform/varn_platform.h"
 #include "app/registry/varn_registry.h"
 #include "app/settings/varn_settings.h"
+#include "jtag/ftdi/mpsse.h"
 #include "jtag/varn_jtag.h"
+#include "jtag/varn_jtag_handle.h"
 #include "sim/d2xx/varnsim_api.h"
 #include "tools/varn_board_sim/board_sim_coe.h"
 
@@ -41,6 +45,10 @@ ftdi FT232H serial=BRG1
 channel A jtag=bridged
 ftdi FT232H serial=DIR1
 channel A jtag=direct
+board idle
+device VU35P preconfigured=yes app=echo family=none
+ftdi FT232H serial=IDL1
+channel A jtag=idle
 )";
 
 constexpr uint32_t kChunk = 2048;  // what the board thread moves per device and turn
@@ -264,6 +272,89 @@ void directly(benchmark::State& state, VARNJtag* j, size_t bytes, const char* se
 constexpr size_t kCoeBytes = 16 * 1024;
 constexpr size_t kFtdiBytes = 256 * 1024;
 
+// The loop as it was before it waited for work, side by side with today's: 75 us turns
+// that drain every device, replies left to the chip's latency timer, 32-scan JTAG-UART
+// batches. Set on the bridged FTDI board's handle while its thread runs: only this
+// measurement does that.
+class DocumentedMode {
+ public:
+  DocumentedMode() { set(true); }
+  ~DocumentedMode() { set(false); }
+
+ private:
+  static void set(bool on) {
+    VARNBoardPumpUseFixedWait(on ? 75 : 0);
+    if (VARNJtag* j = regLoad(varnJtags[1])) {
+      j->mpsse->sendImmediate = on ? 0 : 1;
+      j->uartBatchFixed = on ? 1 : 0;
+      j->uartBatch[0] = 0;
+    }
+  }
+};
+
+void BM_FtdiJtagUart_Echo_Bridge_Documented(benchmark::State& s) {
+  DocumentedMode m;
+  throughBridge(s, rack().ftdiPort, kFtdiBytes / 8, "BRG1");
+}
+void BM_FtdiJtagUart_RoundTrip_Bridge_Documented(benchmark::State& s) {
+  DocumentedMode m;
+  throughBridge(s, rack().ftdiPort, 1, "BRG1");
+}
+
+// --- idle cost: process CPU over a fixed wall interval -----------------------------------
+
+// Seven more CoE boards and a second FTDI board, registered once beside the two above
+// (8 CoE and 2 FTDI boards in all, no client anywhere). Their controllers run in this
+// process too and are counted in both rows alike.
+bool addIdleBoards() {
+  static bool added = [] {
+    Rack& r = rack();
+    if (!r.error.empty()) return false;
+    for (int i = 0; i < 7; ++i) {
+      const std::string address = loopbackAddress(10 + i);
+      if (!startController(&r, address)) return false;
+      registerCoEBoard(address.c_str(), nullptr);
+    }
+    const int index = ftdiIndexOf("IDL1");
+    if (index < 0) return false;
+    registerFtdiBoard(static_cast<DWORD>(index), "IDL1", nullptr);
+    varn_sleep_ms(2500);  // the new board threads start a second after registration
+    return regLoad(boardCnt) == 10;
+  }();
+  return added;
+}
+
+double processCpuSeconds() {
+  struct rusage u {};
+  getrusage(RUSAGE_SELF, &u);
+  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+void idleCpu(benchmark::State& state, bool documented) {
+  if (!addIdleBoards()) return state.SkipWithError("the idle boards did not register");
+  VARNBoardPumpUseFixedWait(documented ? 75 : 0);
+  VarnsimChannelCounters before{}, after{};
+  double cpu = 0, wall = 0;
+  uint64_t exchanges = 0, simNs = 0;
+  for (auto _ : state) {
+    rack().counters("IDL1", &before);
+    const double c0 = processCpuSeconds();
+    const uint64_t w0 = varn_monotonic_ns();
+    varn_sleep_ms(2000);
+    cpu += processCpuSeconds() - c0;
+    wall += double(varn_monotonic_ns() - w0) / 1e9;
+    rack().counters("IDL1", &after);
+    exchanges += after.usbExchanges - before.usbExchanges;
+    simNs += after.simTimeNs - before.simTimeNs;
+  }
+  VARNBoardPumpUseFixedWait(0);
+  state.counters["cpu_percent_of_one_core"] = wall > 0 ? 100.0 * cpu / wall : 0;
+  state.counters["idle_ftdi_exchanges_per_s"] = wall > 0 ? double(exchanges) / wall : 0;
+}
+
+void BM_Idle_8CoE_2Ftdi(benchmark::State& s) { idleCpu(s, false); }
+void BM_Idle_8CoE_2Ftdi_Documented(benchmark::State& s) { idleCpu(s, true); }
+
 void BM_CoE_Echo_Bridge(benchmark::State& s) { throughBridge(s, rack().coePort, kCoeBytes, nullptr); }
 void BM_CoE_Echo_Direct(benchmark::State& s) { directly(s, rack().coeDirect, kCoeBytes, nullptr, true); }
 void BM_CoE_RoundTrip_Bridge(benchmark::State& s) { throughBridge(s, rack().coePort, 1, nullptr); }
@@ -273,13 +364,17 @@ void BM_FtdiJtagUart_Echo_Direct(benchmark::State& s) { directly(s, rack().ftdiD
 void BM_FtdiJtagUart_RoundTrip_Bridge(benchmark::State& s) { throughBridge(s, rack().ftdiPort, 1, "BRG1"); }
 void BM_FtdiJtagUart_RoundTrip_Direct(benchmark::State& s) { directly(s, rack().ftdiDirect, 1, "DIR1", false); }
 
+BENCHMARK(BM_Idle_8CoE_2Ftdi)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_Idle_8CoE_2Ftdi_Documented)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 BENCHMARK(BM_CoE_Echo_Bridge)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_CoE_Echo_Direct)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_CoE_RoundTrip_Bridge)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_CoE_RoundTrip_Direct)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_FtdiJtagUart_Echo_Bridge)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FtdiJtagUart_Echo_Bridge_Documented)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FtdiJtagUart_Echo_Direct)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FtdiJtagUart_RoundTrip_Bridge)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_FtdiJtagUart_RoundTrip_Bridge_Documented)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_FtdiJtagUart_RoundTrip_Direct)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 }  // namespace
