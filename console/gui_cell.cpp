@@ -65,7 +65,9 @@ void drawTitle(int y, int x, int width, int b, int d) {
   char text[64];
   std::snprintf(text, sizeof text, "Board %i FPGA %c:%hu", b, 'A' + d, regLoad(ports[b][d]));
   guiPut(y, x + 1, text, GUI_GREEN, end);
-  // Each value is cut to 6 characters so that a hot or odd reading keeps its place.
+  // Each value is cut to 6 characters so that a hot or odd reading keeps its place; a
+  // cell too narrow for them (a tiny terminal) leaves them out.
+  if (end - 13 <= x) return;
   const double now = regLoad(telemetryTemps[b][d][0]);
   const double high = regLoad(telemetryHighTemps[b][d][0]);
   std::snprintf(text, sizeof text, "%0.2f/", now);
