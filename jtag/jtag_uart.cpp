@@ -165,6 +165,45 @@ int VARNJtagUartV2ReadByte(VARNJtag* jtag, uint32_t device, uint8_t* byte, int m
   }
 }
 
+namespace {
+
+// Queues one read batch of nine-bit scans (at most `room` of them) after whatever is
+// queued already, flushes, and takes every valid slot in order. False when the exchange
+// failed (nothing taken then). *sawEmpty tells whether the FIFO ran dry in the batch.
+bool exchangeV2Batch(VARNJtag* jtag, uint32_t device, uint8_t* out, uint32_t room, uint32_t* took, bool* sawEmpty) {
+  uint16_t& batch = jtag->uartBatch[device];
+  if (batch < kV2Batch || batch > kV2MaxBatch) batch = kV2Batch;
+  uint8_t slots[kV2MaxBatch][2];
+  const uint32_t k = room < batch ? room : batch;
+  std::memset(slots, 0, sizeof(slots[0]) * k);
+  varn_jtag_comm_load_instruction(jtag, device, JTAG_I_MAP[jtag->deviceType[device]][JTAG_I_USER1]);
+  for (uint32_t s = 0; s < k; ++s) varn_jtag_comm_read_dr(jtag, device, 9, slots[s]);
+  const uint32_t lostBefore = jtag->transport->lostReplies(jtag);
+  // Zeros from a failed exchange would pass for data bytes.
+  if (varn_jtag_comm_flush(jtag) != 0 || lostInFlush(jtag, lostBefore)) return false;
+  // Every scan of the batch moved the design's FIFO on by one byte or one empty slot,
+  // so all valid slots are taken, in order, even behind an empty one.
+  *sawEmpty = false;
+  *took = 0;
+  for (uint32_t s = 0; s < k; ++s) {
+    if (slots[s][1] != 0) {
+      *sawEmpty = true;
+      continue;
+    }
+    out[(*took)++] = slots[s][0];
+  }
+  // A full batch says more is waiting: ask for more next time. An empty slot says the
+  // FIFO ran dry: back to the small batch, which costs the least while quiet.
+  if (*sawEmpty) {
+    batch = kV2Batch;
+  } else if (k == batch && batch < kV2MaxBatch && !jtag->uartBatchFixed) {
+    batch = static_cast<uint16_t>(batch * 2);
+  }
+  return true;
+}
+
+}  // namespace
+
 int VARNJtagUartV2ReadBytes(VARNJtag* jtag, uint32_t device, uint8_t* buffer, uint32_t capacity, uint32_t* count,
                             int mode) {
   if (count) *count = 0;
@@ -172,46 +211,37 @@ int VARNJtagUartV2ReadBytes(VARNJtag* jtag, uint32_t device, uint8_t* buffer, ui
   if (rc != 0) return rc;
   if (capacity == 0) return 0;
   if (ownSerial(jtag, device)) return jtag->transport->serialRead(jtag, device, buffer, capacity, count);
-  const uint64_t instr = JTAG_I_MAP[jtag->deviceType[device]][JTAG_I_USER1];
   uint32_t got = 0;
   int polls = 0;
-  uint16_t& batch = jtag->uartBatch[device];
-  if (batch < kV2Batch || batch > kV2MaxBatch) batch = kV2Batch;
   while (got < capacity) {
-    uint8_t slots[kV2MaxBatch][2];
-    const uint32_t left = capacity - got;
-    const uint32_t k = left < batch ? left : batch;
-    std::memset(slots, 0, sizeof(slots[0]) * k);
-    varn_jtag_comm_load_instruction(jtag, device, instr);
-    for (uint32_t s = 0; s < k; ++s) varn_jtag_comm_read_dr(jtag, device, 9, slots[s]);
-    const uint32_t lostBefore = jtag->transport->lostReplies(jtag);
-    if (varn_jtag_comm_flush(jtag) != 0 || lostInFlush(jtag, lostBefore)) {
-      // Zeros from a failed exchange would pass for data bytes.
-      return got > 0 ? 0 : kFailed;
-    }
-    // Every scan of the batch moved the design's FIFO on by one byte or one empty slot,
-    // so all valid slots are taken, in order, even behind an empty one.
+    uint32_t took = 0;
     bool sawEmpty = false;
-    for (uint32_t s = 0; s < k; ++s) {
-      if (slots[s][1] != 0) {
-        sawEmpty = true;
-        continue;
-      }
-      buffer[got++] = slots[s][0];
-    }
+    if (!exchangeV2Batch(jtag, device, buffer + got, capacity - got, &took, &sawEmpty)) return got > 0 ? 0 : kFailed;
+    got += took;
     if (count) *count = got;
-    // A full batch says more is waiting: ask for more next time. An empty slot says the
-    // FIFO ran dry: back to the small batch, which costs the least while quiet.
-    if (sawEmpty) {
-      batch = kV2Batch;
-    } else if (k == batch && batch < kV2MaxBatch && !jtag->uartBatchFixed) {
-      batch = static_cast<uint16_t>(batch * 2);
-    }
     if (sawEmpty && got < capacity) {
       int give = waitOrGiveUp(mode, polls);
       if (give != 0) return giveUpResult(give, got);
       varn_sleep_ms(1);
     }
   }
+  return 0;
+}
+
+int VARNJtagUartWriteThenRead(VARNJtag* jtag, uint32_t device, const uint8_t* data, uint32_t length,
+                              uint32_t* written, uint8_t* buffer, uint32_t capacity, uint32_t* count) {
+  if (written) *written = 0;
+  if (count) *count = 0;
+  int rc = checkUart(jtag, device, true);
+  if (rc != 0) return rc;
+  if (length == 0 || capacity == 0) return VARN_JTAG_BAD_ARGUMENT;
+  // The bytes go in first, then the read batch, all in one exchange.
+  varn_jtag_comm_load_instruction(jtag, device, JTAG_I_MAP[jtag->deviceType[device]][JTAG_I_USER2]);
+  for (uint32_t i = 0; i < length; ++i) varn_jtag_comm_write_dr(jtag, device, 8, data + i, false);
+  uint32_t took = 0;
+  bool sawEmpty = false;
+  if (!exchangeV2Batch(jtag, device, buffer, capacity, &took, &sawEmpty)) return kFailed;
+  if (written) *written = length;
+  if (count) *count = took;
   return 0;
 }

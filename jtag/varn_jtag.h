@@ -71,6 +71,13 @@ int VARNJtagUartV1ReadBytes(VARNJtag* jtag, uint32_t device, uint8_t* buffer, ui
 int VARNJtagUartV2ReadByte(VARNJtag* jtag, uint32_t device, uint8_t* byte, int mode);
 int VARNJtagUartV2ReadBytes(VARNJtag* jtag, uint32_t device, uint8_t* buffer, uint32_t capacity, uint32_t* count,
                             int mode);
+// JTAG-UART only (not the transport's own serial path): writes `length` bytes as
+// VARNJtagUartV1WriteBytes does and reads one v2 batch after them in the same exchange,
+// so that an answer the design gives at once comes back without a second exchange.
+// 0 with *written = length and *count bytes read; 5 when the exchange failed (whether
+// the device got the bytes is then unknown); 4 for an empty write or buffer.
+int VARNJtagUartWriteThenRead(VARNJtag* jtag, uint32_t device, const uint8_t* data, uint32_t length,
+                              uint32_t* written, uint8_t* buffer, uint32_t capacity, uint32_t* count);
 
 // --- Intel Secure Device Manager mailbox ---------------------------------------------
 // Entries are (32-bit word, 2-bit tag) pairs; answers (low word, high word) pairs.

@@ -157,6 +157,8 @@ void acceptOn(VARNBoardPump* p, int d) {
   regStore(masters[p->board][4 + d], s);
 }
 
+void deliver(VARNBoardPump* p, int d, uint32_t held, uint64_t now);
+
 void serveClientInput(VARNBoardPump* p, int d, uint32_t room, uint64_t now) {
   varn_socket c = clientOf(p, d);
   long got = varn_recv(c, p->buffer, room);
@@ -175,8 +177,14 @@ void serveClientInput(VARNBoardPump* p, int d, uint32_t room, uint64_t now) {
   }
   if (!p->axiMode && varn_set_quickack(c) != 0) VARNLog("Failed to set quickack!\n");
   const uint32_t received = static_cast<uint32_t>(got);
-  uint32_t written = 0;
-  int rc = VARNJtagUartV1WriteBytes(p->jtag, static_cast<uint32_t>(d), p->buffer, received, &written);
+  uint32_t written = 0, answered = 0;
+  // Over JTAG-UART the first read goes in the same exchange as the bytes (the lane's
+  // buffer is free: input is served only when nothing is held), so a quick answer
+  // needs no exchange of its own.
+  const bool jtagUart = !p->coe && !p->jtag->transport->ownSerial(p->jtag, static_cast<uint32_t>(d));
+  int rc = jtagUart ? VARNJtagUartWriteThenRead(p->jtag, static_cast<uint32_t>(d), p->buffer, received, &written,
+                                                p->lane[d].out, VARN_TRANSFER_SIZE, &answered)
+                    : VARNJtagUartV1WriteBytes(p->jtag, static_cast<uint32_t>(d), p->buffer, received, &written);
   if (p->coe) p->lane[d].pacer.spend(now, received);
   if (rc != 0) {
     VARNLog("Failed to send VARN JTAG Board %i Device %i V1 UART Byte: %i\n", p->board, d, rc);
@@ -195,6 +203,7 @@ void serveClientInput(VARNBoardPump* p, int d, uint32_t room, uint64_t now) {
   schedulePoll(p, d, now, true);
   if (written < received)
     VARNLog("VARN JTAG Board %i Device %i V1 UART Not All Bytes Written (%u/%u)\n", p->board, d, written, received);
+  deliver(p, d, answered, now);
 }
 
 // Sends what the client can take now; false when the peer is gone (and dealt with).
@@ -219,6 +228,18 @@ bool sendHeld(VARNBoardPump* p, int d) {
   lane.outStart = 0;
   lane.nextPollNs = 0;  // all taken: the device may be read again at once
   return true;
+}
+
+// `held` device bytes are in the lane's buffer: counted, and handed to the peer.
+void deliver(VARNBoardPump* p, int d, uint32_t held, uint64_t now) {
+  if (held == 0) return;
+  regAdd(deviceRxBytes[p->board][d], held);
+  if (!hasPeer(p, d)) return;  // counted, and dropped: nobody is there to take them
+  VARNDeviceLane& lane = p->lane[d];
+  lane.outStart = 0;
+  lane.outLen = held;
+  lane.quietSinceNs = now;
+  sendHeld(p, d);
 }
 
 void drain(VARNBoardPump* p, int d, uint64_t now) {
@@ -251,13 +272,7 @@ void drain(VARNBoardPump* p, int d, uint64_t now) {
     }
   }
   schedulePoll(p, d, now, held > 0);
-  if (held == 0) return;
-  regAdd(deviceRxBytes[p->board][d], held);
-  if (!hasPeer(p, d)) return;  // counted, and dropped: nobody is there to take them
-  lane.outStart = 0;
-  lane.outLen = held;
-  lane.quietSinceNs = now;
-  sendHeld(p, d);
+  deliver(p, d, held, now);
 }
 
 // A half-closed client is let go once its device has had nothing more to say for a while.

@@ -367,6 +367,16 @@ TEST_F(Sim, JtagUartV2EchoBehindABypassedDevice) {
   const uint64_t exchanges = after.usbExchanges - before.usbExchanges;
   ASSERT_GT(exchanges, 0u);
   EXPECT_GT(msg.size() / exchanges, 64u) << exchanges << " USB exchanges for " << msg.size() << " bytes";
+  // A write and the read batch after it in one exchange: the echo design answers at once.
+  ASSERT_EQ(varnsim_channel_counters("V2", &before), 0);
+  uint8_t back[64] = {};
+  uint32_t sent = 0, got = 0;
+  ASSERT_EQ(VARNJtagUartWriteThenRead(j, 1, reinterpret_cast<const uint8_t*>("ping"), 4, &sent, back, sizeof back, &got),
+            0);
+  ASSERT_EQ(varnsim_channel_counters("V2", &after), 0);
+  EXPECT_EQ(sent, 4u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(back), got), "ping");
+  EXPECT_EQ(after.usbExchanges - before.usbExchanges, 1u);
   uint8_t b;
   EXPECT_EQ(VARNJtagUartV2ReadByte(j, 1, &b, 2), 6);
   ASSERT_EQ(VARNJtagUartV1WriteByte(j, 1, 'x'), 0);
