@@ -9,19 +9,14 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
-#include "app/boardthread/board_pump.h"
 #include "app/discovery/board_registration.h"
 #include "app/platform/varn_platform.h"
 #include "app/registry/varn_registry.h"
 #include "app/settings/varn_settings.h"
 #include "axi/varn_axi_packet.h"
-#include "jtag/ftdi/mpsse.h"
-#include "jtag/varn_jtag.h"
-#include "jtag/varn_jtag_handle.h"
+#include "bench/common/board_thread_bench.h"
 #include "sim/d2xx/varnsim_api.h"
 
 namespace {
@@ -79,17 +74,6 @@ Rig& rig() {
   return *r;
 }
 
-// The loop as it was, for the rows beside today's (set on the board's handle while its
-// thread runs: only this measurement does that).
-void documentedMode(bool on) {
-  VARNBoardPumpUseFixedWait(on ? 75 : 0);
-  if (VARNJtag* j = regLoad(varnJtags[0])) {
-    j->mpsse->sendImmediate = on ? 0 : 1;
-    j->uartBatchFixed = on ? 1 : 0;
-    j->uartBatch[0] = 0;
-  }
-}
-
 // Sends `count` reads of the design's scratch space, at most `window` unanswered, and
 // waits for every answer. False when an answer does not come within 10 s.
 bool reads(varn_socket s, int count, int window) {
@@ -119,21 +103,21 @@ bool reads(varn_socket s, int count, int window) {
 void measure(benchmark::State& state, int window, bool documented) {
   Rig& r = rig();
   if (!r.error.empty()) return state.SkipWithError(r.error.c_str());
-  documentedMode(documented);
+  varnBenchDocumentedBoardThread(0, documented);
   constexpr int kReads = 256;
   uint64_t simNs = 0, exchanges = 0;
   for (auto _ : state) {
     VarnsimChannelCounters before{}, after{};
     r.counters("AXB1", &before);
     if (!reads(r.client, kReads, window)) {
-      documentedMode(false);
+      varnBenchDocumentedBoardThread(0, false);
       return state.SkipWithError("answers did not come");
     }
     r.counters("AXB1", &after);
     simNs += after.simTimeNs - before.simTimeNs;
     exchanges += after.usbExchanges - before.usbExchanges;
   }
-  documentedMode(false);
+  varnBenchDocumentedBoardThread(0, false);
   const double total = double(state.iterations()) * kReads;
   state.SetItemsProcessed(static_cast<int64_t>(total));
   state.counters["sim_reads_per_s"] = simNs ? 1e9 * total / double(simNs) : 0;
@@ -153,18 +137,5 @@ BENCHMARK(BM_AxiReads_32InFlight_Documented)->Unit(benchmark::kMillisecond)->Use
 }  // namespace
 
 int main(int argc, char** argv) {
-  // FT_* must come from the simulated library, as when the program is run with it
-  // preloaded: run again with it when it is not.
-  const char* preload = std::getenv("LD_PRELOAD");
-  if (preload == nullptr || std::strstr(preload, VARN_FTDISIM_PATH) == nullptr) {
-    ::setenv("LD_PRELOAD", VARN_FTDISIM_PATH, 1);
-    ::execv("/proc/self/exe", argv);
-    std::perror("varn_app_axi_bench: re-running with the simulated D2XX library");
-    return 1;
-  }
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  // Board threads run for the life of the process, as in the program.
-  std::_Exit(0);
+  return varnBenchMainWithSimD2xx(argc, argv, VARN_FTDISIM_PATH, "varn_app_axi_bench");
 }

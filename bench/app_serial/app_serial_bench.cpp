@@ -25,13 +25,12 @@
 
 #include "app/boardthread/board_pump.h"
 #include "app/boardthread/uart_pacer.h"
+#include "bench/common/board_thread_bench.h"
 #include "app/discovery/board_registration.h"
 #include "app/platform/varn_platform.h"
 #include "app/registry/varn_registry.h"
 #include "app/settings/varn_settings.h"
-#include "jtag/ftdi/mpsse.h"
 #include "jtag/varn_jtag.h"
-#include "jtag/varn_jtag_handle.h"
 #include "sim/d2xx/varnsim_api.h"
 #include "tools/varn_board_sim/board_sim_coe.h"
 
@@ -272,24 +271,11 @@ void directly(benchmark::State& state, VARNJtag* j, size_t bytes, const char* se
 constexpr size_t kCoeBytes = 16 * 1024;
 constexpr size_t kFtdiBytes = 256 * 1024;
 
-// The loop as it was before it waited for work, side by side with today's: 75 us turns
-// that drain every device, replies left to the chip's latency timer, 32-scan JTAG-UART
-// batches. Set on the bridged FTDI board's handle while its thread runs: only this
-// measurement does that.
+// The bridged FTDI board (board 1) as its thread was, for the rows beside today's.
 class DocumentedMode {
  public:
-  DocumentedMode() { set(true); }
-  ~DocumentedMode() { set(false); }
-
- private:
-  static void set(bool on) {
-    VARNBoardPumpUseFixedWait(on ? 75 : 0);
-    if (VARNJtag* j = regLoad(varnJtags[1])) {
-      j->mpsse->sendImmediate = on ? 0 : 1;
-      j->uartBatchFixed = on ? 1 : 0;
-      j->uartBatch[0] = 0;
-    }
-  }
+  DocumentedMode() { varnBenchDocumentedBoardThread(1, true); }
+  ~DocumentedMode() { varnBenchDocumentedBoardThread(1, false); }
 };
 
 void BM_FtdiJtagUart_Echo_Bridge_Documented(benchmark::State& s) {
@@ -380,18 +366,5 @@ BENCHMARK(BM_FtdiJtagUart_RoundTrip_Direct)->Unit(benchmark::kMicrosecond)->UseR
 }  // namespace
 
 int main(int argc, char** argv) {
-  // FT_* must come from the simulated library, as when the program is run with it
-  // preloaded: run again with it when it is not.
-  const char* preload = std::getenv("LD_PRELOAD");
-  if (preload == nullptr || std::strstr(preload, VARN_FTDISIM_PATH) == nullptr) {
-    ::setenv("LD_PRELOAD", VARN_FTDISIM_PATH, 1);
-    ::execv("/proc/self/exe", argv);
-    std::perror("varn_app_serial_bench: re-running with the simulated D2XX library");
-    return 1;
-  }
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  // Board threads run for the life of the process, as in the program.
-  std::_Exit(0);
+  return varnBenchMainWithSimD2xx(argc, argv, VARN_FTDISIM_PATH, "varn_app_serial_bench");
 }
