@@ -44,6 +44,14 @@ void _VNCoELinkMarkLost(_VNCoELink* link) {
   link->dropRequested = 1;
   bool woke = link->helloPending != 0;  // requests waiting for the greeting learn it too
   link->helloPending = 0;
+  for (CoeTransaction& t : link->posts) {
+    if (t.inUse) {
+      // Sent or still held: either way no answer will come for it now.
+      t = CoeTransaction{};
+      link->postedFailed++;
+      woke = true;
+    }
+  }
   for (CoeTransaction& t : link->slots) {
     if (t.inUse && t.sent && !t.done) {
       t.done = 1;
@@ -51,6 +59,8 @@ void _VNCoELinkMarkLost(_VNCoELink* link) {
       woke = true;
     }
   }
+  link->postLen = 0;
+  link->postedOutstanding = 0;
   if (woke) link->answered.notify_all();
 }
 
@@ -86,6 +96,7 @@ int _sendall(_VNCoELink* link, const uint8_t* data, uint32_t len) {
 
 int _VNCoELinkSendPacket(_VNCoELink* link, uint16_t tag, uint16_t command, uint16_t flags, const uint8_t* payload,
                          uint32_t payloadLen) {
+  if (_VNCoELinkSendPosted(link) != 0) return -1;
   uint8_t* p = link->txBuf;
   _VNCoEPutLe16(p, static_cast<uint16_t>(payloadLen + VN_COE_HEADER_SIZE));
   _VNCoEPutLe16(p + 2, tag);
@@ -96,6 +107,21 @@ int _VNCoELinkSendPacket(_VNCoELink* link, uint16_t tag, uint16_t command, uint1
 }
 
 static void releaseSlot(CoeTransaction& t) { t = CoeTransaction{}; }
+
+int _VNCoELinkAwaitGreeting(_VNCoELink* link, std::unique_lock<std::mutex>& hold) {
+  if (!link->helloPending) return VN_COE_OK;
+  uint64_t now = varn_monotonic_ns();
+  if (now < link->helloDeadlineNs)
+    link->answered.wait_for(hold, std::chrono::nanoseconds(link->helloDeadlineNs - now),
+                            [&] { return !link->helloPending; });
+  if (!link->connected) return VN_COE_NOT_CONNECTED;
+  if (link->helloPending) {
+    link->helloPending = 0;
+    VARNLog("CoE controller %s answered neither the hello nor the keepalive within %u ms; going on\n",
+            link->address, VN_COE_HELLO_SETTLE_MS);
+  }
+  return VN_COE_OK;
+}
 
 int VNCoELinkTransaction(_VNCoELink* link, uint16_t command, uint16_t tag, uint16_t flags, const uint8_t* payload,
                          uint32_t payloadLen, uint16_t* answerCommand, uint16_t* answerWord, uint8_t* answer,
@@ -109,18 +135,7 @@ int VNCoELinkTransaction(_VNCoELink* link, uint16_t command, uint16_t tag, uint1
   std::unique_lock<std::mutex> hold(link->lock);
   // Tested again under the lock: the link thread closes the socket under it.
   if (!link->connected) return VN_COE_NOT_CONNECTED;
-  if (link->helloPending && tag != VN_COE_TAG_NOANSWER) {
-    uint64_t now = varn_monotonic_ns();
-    if (now < link->helloDeadlineNs)
-      link->answered.wait_for(hold, std::chrono::nanoseconds(link->helloDeadlineNs - now),
-                              [&] { return !link->helloPending; });
-    if (!link->connected) return VN_COE_NOT_CONNECTED;
-    if (link->helloPending) {
-      link->helloPending = 0;
-      VARNLog("CoE controller %s answered neither the hello nor the keepalive within %u ms; going on\n",
-              link->address, VN_COE_HELLO_SETTLE_MS);
-    }
-  }
+  if (tag != VN_COE_TAG_NOANSWER && _VNCoELinkAwaitGreeting(link, hold) != VN_COE_OK) return VN_COE_NOT_CONNECTED;
   uint32_t index = 0;
   while (index < VN_COE_SLOT_COUNT && link->slots[index].inUse) index++;
   if (index == VN_COE_SLOT_COUNT) return VN_COE_SLOTS_BUSY;

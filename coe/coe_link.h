@@ -32,6 +32,20 @@ uint8_t VNCoELinkIsConnected(_VNCoELink* link);
 int VNCoELinkTransaction(_VNCoELink* link, uint16_t command, uint16_t tag, uint16_t flags, const uint8_t* payload,
                          uint32_t payloadLen, uint16_t* answerCommand, uint16_t* answerWord, uint8_t* answer,
                          uint32_t* answerLen, uint32_t answerCapacity);
+// A request whose answer nobody waits for now, so that a run of requests costs one
+// round trip: the packet is held and goes out with the next ordinary request or
+// VNCoELinkFlushPosted, in order. The answer's first `capacity` bytes are copied to
+// `answer` (may be null) when it arrives, and their count to *answerLen (may be null;
+// left alone when no answer comes); both must stay valid until the flush returns. A
+// negative answer counts as a failure (its code is what lands in `answer`). Posts do not take the 16 slots of
+// VNCoELinkTransaction; while all 64 posts await answers, it first waits (within the
+// answer bound) for one. Returns a code above.
+int VNCoELinkPost(_VNCoELink* link, uint16_t command, uint16_t tag, const uint8_t* payload, uint32_t payloadLen,
+                  uint8_t* answer, uint32_t capacity, uint32_t* answerLen = nullptr);
+// Sends what is held and waits until every posted request is answered (or the link
+// gave up on them). *failed (may be null) receives how many failed since the last
+// flush. VN_COE_OK, or VN_COE_NO_ANSWER when the answers did not come in time.
+int VNCoELinkFlushPosted(_VNCoELink* link, uint32_t* failed);
 // Takes up to capacity bytes from the slot's UART ring, oldest first. 0, or 4 for a slot above 3.
 int VNCoELinkReadUART(_VNCoELink* link, uint8_t slot, uint8_t* buffer, uint32_t capacity, uint32_t* count);
 void VNCoELinkDestroy(_VNCoELink* link);

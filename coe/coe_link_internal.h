@@ -53,7 +53,15 @@ struct CoeTransaction {
   uint32_t answerCapacity;
   uint8_t failed;     // completed without an answer (the connection dropped)
   uint64_t sequence;  // send order: answers with one tag go to the oldest request first
+  uint8_t posted;     // in posts: nobody waits on it; the link thread releases it
+  uint32_t* postedAnswerLen;  // a post's answer length output, or null
 };
+
+// Bytes of posted packets held for one send, and how many posted requests may await
+// their answers at once. Posts have their own table, so they never take the slots of
+// other threads' ordinary requests.
+constexpr uint32_t VN_COE_POST_BUFFER = 16384;
+constexpr uint32_t VN_COE_POST_MAX = 64;
 
 struct _VNCoELink {
   char* address;
@@ -95,6 +103,15 @@ struct _VNCoELink {
   uint32_t connectTimeoutMs = 2000;
   // One outgoing packet, header and payload together, so it leaves in one send.
   uint8_t txBuf[VN_COE_MAX_TX_PACKET] = {};
+  // Posted requests, under lock: their table, packets not sent yet, how many still
+  // wait for their answers, how many were refused or lost since the last
+  // VNCoELinkFlushPosted, and posters waiting for a free entry.
+  CoeTransaction posts[VN_COE_POST_MAX] = {};
+  uint8_t postBuf[VN_COE_POST_BUFFER] = {};
+  uint32_t postLen = 0;
+  uint32_t postedOutstanding = 0;
+  uint32_t postedFailed = 0;
+  uint32_t postWaiters = 0;
 
   // CoU receive side, used by the link thread only (and the callback it runs).
   libusb_transfer* usbIn = nullptr;
@@ -115,7 +132,13 @@ void _VNCoELinkKeepalive(_VNCoELink* link, uint64_t* checkpointNs);
 // Sends one whole packet on the link's transport. 0, or -1 when it could not go out
 // whole (the connection is then marked lost).
 int _sendall(_VNCoELink* link, const uint8_t* data, uint32_t len);
-// Header and payload into txBuf, then _sendall.
+// Sends the posted packets held in postBuf (their slots count as sent from then on).
+// 0, or -1 as _sendall.
+int _VNCoELinkSendPosted(_VNCoELink* link);
+// Waits (lock held by `hold`) until no greeting is pending; VN_COE_OK, or
+// VN_COE_NOT_CONNECTED when the link went down meanwhile.
+int _VNCoELinkAwaitGreeting(_VNCoELink* link, std::unique_lock<std::mutex>& hold);
+// Header and payload into txBuf, then _sendall. Posted packets still held go first.
 int _VNCoELinkSendPacket(_VNCoELink* link, uint16_t tag, uint16_t command, uint16_t flags, const uint8_t* payload,
                          uint32_t payloadLen);
 // Right after a connection is up (lock held): the hello, then a keepalive whose answer

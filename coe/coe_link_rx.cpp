@@ -85,6 +85,9 @@ static bool matchAnswer(_VNCoELink* link, uint16_t tag, uint16_t command, uint16
   for (CoeTransaction& t : link->slots) {
     if (t.inUse && t.sent && !t.done && t.tag == tag && (!best || t.sequence < best->sequence)) best = &t;
   }
+  for (CoeTransaction& t : link->posts) {
+    if (t.inUse && t.sent && t.tag == tag && (!best || t.sequence < best->sequence)) best = &t;
+  }
   if (!best) return false;
   uint32_t n = payloadLen < best->answerCapacity ? payloadLen : best->answerCapacity;
   if (best->answerData && n) std::memcpy(best->answerData, payload, n);
@@ -92,6 +95,15 @@ static bool matchAnswer(_VNCoELink* link, uint16_t tag, uint16_t command, uint16
   best->answerCommand = command;
   best->answerTag = tag;
   best->answerWord = word;
+  if (best->posted) {
+    if (best->postedAnswerLen) *best->postedAnswerLen = n;
+    if (command == VN_COE_NAK) link->postedFailed++;
+    *best = CoeTransaction{};
+    // Only the flush (once all are in) and a requester waiting for a slot care; waking
+    // the flush for every answer of a run would cost a thread switch each.
+    if (--link->postedOutstanding == 0 || link->postWaiters > 0) link->answered.notify_all();
+    return true;
+  }
   best->done = 1;
   link->answered.notify_all();
   return true;

@@ -55,7 +55,7 @@ int VNCoESetIrLengths(_VNCoELink* link, const int32_t* irLength, uint32_t count)
 }
 
 int VNCoEI2C(_VNCoELink* link, uint8_t address7, uint8_t slot, uint16_t readCount, const uint8_t* write,
-             uint32_t writeLen, uint8_t* answer, uint32_t* answerLen, uint32_t capacity) {
+             uint32_t writeLen, uint8_t* answer, uint32_t* answerLen, uint32_t capacity, bool post) {
   uint8_t payload[4 + 64];
   if (writeLen > sizeof payload - 4) return -1;
   payload[0] = address7;
@@ -63,6 +63,11 @@ int VNCoEI2C(_VNCoELink* link, uint8_t address7, uint8_t slot, uint16_t readCoun
   payload[2] = static_cast<uint8_t>(readCount);
   payload[3] = static_cast<uint8_t>(readCount >> 8);
   for (uint32_t i = 0; i < writeLen; ++i) payload[4 + i] = write[i];
+  if (post) {
+    if (answerLen) *answerLen = 0;
+    return VNCoELinkPost(link, VN_COE_CMD_I2C, VN_COE_TAG_REQUEST, payload, 4 + writeLen, answer, answer ? capacity : 0,
+                         answerLen);
+  }
   return varn_jtag_coe_request(link, VN_COE_CMD_I2C, VN_COE_TAG_REQUEST, payload, 4 + writeLen, answer, answerLen,
                                capacity);
 }
@@ -91,11 +96,14 @@ int VNCoEStatus(_VNCoELink* link, uint8_t* answer, uint32_t* answerLen, uint32_t
   return varn_jtag_coe_request(link, VN_COE_CMD_STATUS, VN_COE_TAG_REQUEST, nullptr, 0, answer, answerLen, capacity);
 }
 
-int VNCoEIdleClocks(_VNCoELink* link, uint32_t clocks) {
+int VNCoEIdleClocks(_VNCoELink* link, uint32_t clocks, bool post) {
   while (clocks > 0) {
     const uint32_t n = clocks < VN_COE_IDLE_MAX_CLOCKS ? clocks : VN_COE_IDLE_MAX_CLOCKS;
     const uint8_t payload[4] = {0x00, VN_COE_IDLE_FLAGS, static_cast<uint8_t>(n & 0xFF), static_cast<uint8_t>(n >> 8)};
-    if (request(link, VN_COE_CMD_IDLE_OR_SHIFT, payload, sizeof payload) != 0) return -1;
+    const int rc = post ? VNCoELinkPost(link, VN_COE_CMD_IDLE_OR_SHIFT, VN_COE_TAG_REQUEST, payload, sizeof payload,
+                                        nullptr, 0)
+                        : request(link, VN_COE_CMD_IDLE_OR_SHIFT, payload, sizeof payload);
+    if (rc != 0) return -1;
     clocks -= n;
   }
   return 0;

@@ -20,19 +20,33 @@ bool varn_jtag_is_intel(const VARNJtag* jtag, uint32_t device) {
   return JTAG_VENDORS[jtag->deviceType[device]] == JTAG_VENDOR_INTEL;
 }
 
-uint32_t varn_jtag_sysmon_transfer(VARNJtag* jtag, uint32_t device, uint32_t command, bool* ok) {
+namespace {
+
+// The command, 12 idle clocks, the result into out: queued, valid after the flush.
+int queueSysmonTransfer(VARNJtag* jtag, uint32_t device, uint32_t command, uint8_t out[4]) {
   const uint8_t cmd[4] = {static_cast<uint8_t>(command), static_cast<uint8_t>(command >> 8),
                           static_cast<uint8_t>(command >> 16), static_cast<uint8_t>(command >> 24)};
-  uint8_t out[4] = {};
   int queued = varn_jtag_comm_write_dr(jtag, device, 32, cmd, false);
   // The read result appears in the data register of the next scan.
   queued |= varn_jtag_comm_tap_wait(jtag, 12);
   queued |= varn_jtag_comm_read_dr(jtag, device, 32, out);
+  return queued;
+}
+
+uint32_t le32(const uint8_t* b) {
+  return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16) |
+         (static_cast<uint32_t>(b[3]) << 24);
+}
+
+}  // namespace
+
+uint32_t varn_jtag_sysmon_transfer(VARNJtag* jtag, uint32_t device, uint32_t command, bool* ok) {
+  uint8_t out[4] = {};
+  const int queued = queueSysmonTransfer(jtag, device, command, out);
   // A shift the transport refused (a CoE board given to XVC) read nothing either.
   const bool flushed = varn_jtag_comm_flush(jtag) == 0;
   if (ok) *ok = flushed && queued == 0;
-  return static_cast<uint32_t>(out[0]) | (static_cast<uint32_t>(out[1]) << 8) | (static_cast<uint32_t>(out[2]) << 16) |
-         (static_cast<uint32_t>(out[3]) << 24);
+  return le32(out);
 }
 
 double varn_jtag_sysmon_celsius(uint32_t word) { return (word >> 6) * 509.314 / 1024 - 280.23; }
@@ -63,25 +77,36 @@ constexpr int kTransferFailed = VARN_JTAG_TRANSFER_FAILED;
 
 // Reset, instruction, register read of bits into out, flush; 0 or kTransferFailed.
 int readRegister(VARNJtag* jtag, uint32_t device, int column, uint32_t bits, uint8_t* out) {
+  VarnJtagQueueScope queue(jtag);
   varn_jtag_comm_reset_tap(jtag);
   int queued = varn_jtag_comm_load_instruction(jtag, device, JTAG_I_MAP[jtag->deviceType[device]][column]);
   queued |= varn_jtag_comm_read_dr(jtag, device, bits, out);
   return varn_jtag_comm_flush(jtag) == 0 && queued == 0 ? 0 : kTransferFailed;
 }
 
-uint32_t le32(const uint8_t* b) {
-  return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16) |
-         (static_cast<uint32_t>(b[3]) << 24);
+// Queues one SYSMON read of the SLR (reset, instruction, command, idle clocks, result
+// into out); nothing is valid before the flush. Non-zero when a step was refused.
+int queueSysmon(VARNJtag* jtag, uint32_t device, uint32_t slr, uint32_t command, uint8_t out[4]) {
+  const int32_t row = jtag->deviceType[device];
+  varn_jtag_comm_reset_tap(jtag);
+  int queued = varn_jtag_comm_load_instruction(jtag, device, JTAG_I_MAP[row][jtag_sysmon_column(slr)]);
+  queued |= queueSysmonTransfer(jtag, device, command, out);
+  return queued;
 }
 
 int xilinxSysmon(VARNJtag* jtag, uint32_t device, uint32_t slr, uint32_t command, uint32_t* word) {
   const int32_t row = jtag->deviceType[device];
-  varn_jtag_comm_reset_tap(jtag);  // also before refusing an SLR the device lacks
-  if (slr >= JTAG_I_MAP[row][JTAG_I_SLR_COUNT]) return VARN_JTAG_BAD_ARGUMENT;
-  const int loaded = varn_jtag_comm_load_instruction(jtag, device, JTAG_I_MAP[row][jtag_sysmon_column(slr)]);
-  bool ok = false;
-  *word = varn_jtag_sysmon_transfer(jtag, device, command, &ok);
-  return ok && loaded == 0 ? 0 : kTransferFailed;
+  if (slr >= JTAG_I_MAP[row][JTAG_I_SLR_COUNT]) {
+    varn_jtag_comm_reset_tap(jtag);  // as a read would, before refusing an SLR the device lacks
+    return VARN_JTAG_BAD_ARGUMENT;
+  }
+  VarnJtagQueueScope queue(jtag);
+  uint8_t out[4] = {};
+  const int queued = queueSysmon(jtag, device, slr, command, out);
+  // A shift the transport refused (a CoE board given to XVC) read nothing either.
+  const bool flushed = varn_jtag_comm_flush(jtag) == 0;
+  *word = le32(out);
+  return flushed && queued == 0 ? 0 : kTransferFailed;
 }
 
 }  // namespace
@@ -153,6 +178,36 @@ int VARNJtagGetSLRVoltage(VARNJtag* jtag, uint32_t device, uint32_t slr, uint32_
   rc = xilinxSysmon(jtag, device, slr, 0x04000000u | (reg << 16), &w);
   if (rc != 0) return rc;
   *volts = varn_jtag_sysmon_volts(w);
+  return 0;
+}
+
+int VARNJtagGetSLRSensors(VARNJtag* jtag, uint32_t device, uint32_t slrCount, double* celsius, double* volts) {
+  int rc = varn_jtag_check_device(jtag, device);
+  if (rc != 0) return rc;
+  if (slrCount == 0) return 0;
+  if (slrCount > VARN_JTAG_MAX_SLRS || slrCount > JTAG_I_MAP[jtag->deviceType[device]][JTAG_I_SLR_COUNT])
+    return VARN_JTAG_BAD_ARGUMENT;
+  if (varn_jtag_is_intel(jtag, device)) {
+    // One SDM answer per value: nothing to gather.
+    for (uint32_t k = 0; k < slrCount; ++k) {
+      const int t = VARNJtagGetSLRTemp(jtag, device, k, &celsius[k]);
+      const int v = VARNJtagGetSLRVoltage(jtag, device, k, 0, &volts[k]);
+      if (rc == 0) rc = t != 0 ? t : v;
+    }
+    return rc;
+  }
+  VarnJtagQueueScope queue(jtag);
+  uint8_t words[VARN_JTAG_MAX_SLRS][2][4] = {};
+  int queued = 0;
+  for (uint32_t k = 0; k < slrCount; ++k) {
+    queued |= queueSysmon(jtag, device, k, VARN_SYSMON_READ_TEMP, words[k][0]);
+    queued |= queueSysmon(jtag, device, k, VARN_SYSMON_READ_VCCINT, words[k][1]);
+  }
+  if (varn_jtag_comm_flush(jtag) != 0 || queued != 0) return kTransferFailed;
+  for (uint32_t k = 0; k < slrCount; ++k) {
+    celsius[k] = varn_jtag_sysmon_celsius(le32(words[k][0]));
+    volts[k] = varn_jtag_sysmon_volts(le32(words[k][1]));
+  }
   return 0;
 }
 

@@ -40,7 +40,9 @@ struct VARNJtagTransport {
   int (*serialWrite)(VARNJtag* jtag, uint32_t device, const uint8_t* data, uint32_t length, uint32_t* written);
   int (*serialRead)(VARNJtag* jtag, uint32_t device, uint8_t* buffer, uint32_t capacity, uint32_t* count);
 
-  // An I2C transfer on the device's slot bus (the regulators); 0 or non-zero.
+  // An I2C transfer on the device's slot bus (the regulators); 0 or non-zero. Inside a
+  // VarnJtagQueueScope it may only be queued: *answerLen and the answer are then valid
+  // after the flush (a short or missing answer leaves *answerLen unlike what was asked).
   int (*i2c)(VARNJtag* jtag, uint32_t device, uint8_t address7, uint16_t readCount, const uint8_t* write,
              uint32_t writeLen, uint8_t* answer, uint32_t* answerLen, uint32_t capacity);
   // The configuration status the controller keeps for the device's slot.

@@ -14,6 +14,7 @@ struct VARNJtag;
 using VARNProgressCell = std::atomic<double>;
 
 constexpr int VARN_JTAG_MAX_DEVICES = 4;
+constexpr uint32_t VARN_JTAG_MAX_SLRS = 4;
 
 // Result codes. The values are part of the interface (callers log and compare them);
 // one value may carry a group's own meaning, as the group comments below say.
@@ -57,6 +58,11 @@ int VARNJtagGetUserCode(VARNJtag* jtag, uint32_t device, uint32_t* code);
 int VARNJtagGetSLRTemp(VARNJtag* jtag, uint32_t device, uint32_t slr, double* celsius);
 // rail: 0 VCCINT, 1 VCCAUX, 2 VCCBRAM, 3 a fourth Intel rail.
 int VARNJtagGetSLRVoltage(VARNJtag* jtag, uint32_t device, uint32_t slr, uint32_t rail, double* volts);
+// Die temperature and VCCINT of SLRs 0 .. slrCount-1 (at most the device's) into
+// celsius[] and volts[]: the reads of VARNJtagGetSLRTemp and VARNJtagGetSLRVoltage
+// (rail 0), SLR by SLR, gathered into one exchange with the board. On a failure the
+// outputs are left as they were (Intel devices: read one by one, each kept on success).
+int VARNJtagGetSLRSensors(VARNJtag* jtag, uint32_t device, uint32_t slrCount, double* celsius, double* volts);
 int VARNJtagGetZarvikInfo(VARNJtag* jtag, uint32_t device, uint8_t* carrier, uint8_t* slot, uint32_t* ledBits);
 
 // --- serial channel (JTAG-UART, companion FTDI UART or CoE UART) ---------------------

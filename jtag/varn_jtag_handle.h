@@ -17,6 +17,10 @@ struct VARNJtag {
   MpsseBuffer* mpsse;        // owned; allocated zeroed at creation, also for CoE handles
   _VNCoELink* coeLink;       // the CoE transport's link; only that transport uses it
   uint8_t xvcActive;         // the CoE link belongs to the XVC server; CoE shifts fail
+  // CoE: shifts and idle clocks are posted and answered by the next flush (as FTDI
+  // queues them), so a run of them costs one round trip. Set only around callers that
+  // flush before they look at what they read (VarnJtagQueueScope).
+  uint8_t coeQueue;
   uint32_t tapState;         // current TAP state code; RESET at creation
   uint8_t busInitialized;
   uint32_t jtagLatency;      // ms, 4 at creation
@@ -34,4 +38,18 @@ struct VARNJtag {
   uint16_t uartBatch[VARN_JTAG_MAX_DEVICES];
   uint8_t uartBatchFixed;  // 1: batches stay at the first size (measurements only)
   FT_HANDLE uartHandle;      // companion UART channel, or null
+};
+
+// Lets the CoE transport post the requests of one run of queued operations; the caller
+// flushes before the scope ends and before it uses any captured data.
+class VarnJtagQueueScope {
+ public:
+  explicit VarnJtagQueueScope(VARNJtag* jtag) : jtag_(jtag), was_(jtag->coeQueue) { jtag->coeQueue = 1; }
+  ~VarnJtagQueueScope() { jtag_->coeQueue = was_; }
+  VarnJtagQueueScope(const VarnJtagQueueScope&) = delete;
+  VarnJtagQueueScope& operator=(const VarnJtagQueueScope&) = delete;
+
+ private:
+  VARNJtag* jtag_;
+  uint8_t was_;
 };

@@ -51,6 +51,20 @@ int VARNJtagGetVRMTemp(VARNJtag* jtag, uint32_t device, uint32_t rail, double* c
 int VARNJtagGetVRMVoltage(VARNJtag* jtag, uint32_t device, uint32_t rail, double* volts);
 int VARNJtagGetVRMCurrent(VARNJtag* jtag, uint32_t device, uint32_t rail, double* amps);
 
+// Several readings gathered into one exchange with the board: on a CoE board the
+// controller gets the requests back to back and is waited for once. Each reading's rc
+// is what VARNJtagGetVRMTemp/Voltage/Current would return, and its output is written
+// only on success. At most VARN_VRM_MAX_READINGS are read.
+enum VARNVrmQuantity : uint8_t { VARN_VRM_TEMP, VARN_VRM_VOLTS, VARN_VRM_AMPS };
+struct VARNVrmReading {
+  uint32_t rail;
+  VARNVrmQuantity quantity;
+  double* out;
+  int rc;
+};
+constexpr uint32_t VARN_VRM_MAX_READINGS = 16;
+void VARNJtagGetVRMReadings(VARNJtag* jtag, uint32_t device, VARNVrmReading* readings, uint32_t count);
+
 int VARNJtagSetVRMVoltSetpoint(VARNJtag* jtag, uint32_t device, uint32_t rail, double volts);
 // Xilinx devices, rails 0 and 2.
 int VARNJtagSetVRMVoltOVSetpoint(VARNJtag* jtag, uint32_t device, uint32_t rail, double volts);

@@ -62,14 +62,21 @@ static void warnIfOdd(uint16_t reg) {
   if (reg & 1) VARNLog("I2C Address Not 16 bit aligned\n");
 }
 
-int _VARNVRMReadBytes(VARNJtag* jtag, uint32_t device, uint8_t address7, uint16_t reg, uint8_t out[2]) {
+int _VARNVRMQueueRead(VARNJtag* jtag, uint32_t device, uint8_t address7, uint16_t reg, uint8_t answer[16],
+                      uint32_t* len) {
   warnIfOdd(reg);
   const uint8_t request[3] = {kRegisterCommand, uint8_t(reg), uint8_t(reg >> 8)};
   // Room for more than asked, so that a reply of the wrong size is seen as such.
+  *len = 0;
+  return jtag->transport->i2c(jtag, device, address7, 2, request, sizeof request, answer, len, 16) == 0
+             ? VARN_VRM_OK
+             : VARN_VRM_TRANSFER_FAILED;
+}
+
+int _VARNVRMReadBytes(VARNJtag* jtag, uint32_t device, uint8_t address7, uint16_t reg, uint8_t out[2]) {
   uint8_t answer[16];
   uint32_t len = 0;
-  int rc = jtag->transport->i2c(jtag, device, address7, 2, request, sizeof request, answer, &len, sizeof answer);
-  if (rc != 0 || len != 2) return VARN_VRM_TRANSFER_FAILED;
+  if (_VARNVRMQueueRead(jtag, device, address7, reg, answer, &len) != 0 || len != 2) return VARN_VRM_TRANSFER_FAILED;
   out[0] = answer[0];
   out[1] = answer[1];
   return VARN_VRM_OK;

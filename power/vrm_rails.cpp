@@ -3,6 +3,7 @@
 
 #include "app/log/varn_log.h"
 #include "jtag/jtag_tables.h"
+#include "jtag/tap.h"
 #include "jtag/varn_jtag_handle.h"
 #include "power/module_patch.h"
 #include "power/varn_vrm.h"
@@ -26,6 +27,18 @@ int checkRail(VARNJtag* jtag, uint32_t device, uint32_t rail, uint8_t* addr, uin
 uint16_t readingRegister(uint16_t base, uint8_t page) { return static_cast<uint16_t>(base + page * 0x400); }
 // The limit registers step by 400 per page, not 0x400.
 uint16_t limitRegister(uint16_t base, uint8_t page) { return static_cast<uint16_t>(base + page * 400); }
+
+double decodeTemp(const uint8_t b[2]) { return b[0]; }
+
+double decodeVolts(const uint8_t b[2]) { return (b[1] << 8 | b[0]) / 256.0; }
+
+// Linear-11: signed 5-bit exponent in the top bits of the high byte; the mantissa is
+// taken without sign.
+double decodeAmps(const uint8_t b[2]) {
+  int exponent = static_cast<int8_t>(b[1]) >> 3;
+  int mantissa = ((b[1] & 0x07) << 8) | b[0];
+  return std::ldexp(static_cast<double>(mantissa), exponent);
+}
 
 int readRail(VARNJtag* jtag, uint32_t device, uint32_t rail, uint16_t base, uint8_t out[2]) {
   uint8_t addr, page;
@@ -62,7 +75,7 @@ int VARNJtagGetVRMTemp(VARNJtag* jtag, uint32_t device, uint32_t rail, double* c
   uint8_t b[2];
   int rc = readRail(jtag, device, rail, VARN_VRM_REG_TEMP, b);
   if (rc) return rc;
-  if (celsius) *celsius = b[0];
+  if (celsius) *celsius = decodeTemp(b);
   return 0;
 }
 
@@ -70,7 +83,7 @@ int VARNJtagGetVRMVoltage(VARNJtag* jtag, uint32_t device, uint32_t rail, double
   uint8_t b[2];
   int rc = readRail(jtag, device, rail, VARN_VRM_REG_VOUT, b);
   if (rc) return rc;
-  if (volts) *volts = (b[1] << 8 | b[0]) / 256.0;
+  if (volts) *volts = decodeVolts(b);
   return 0;
 }
 
@@ -78,12 +91,43 @@ int VARNJtagGetVRMCurrent(VARNJtag* jtag, uint32_t device, uint32_t rail, double
   uint8_t b[2];
   int rc = readRail(jtag, device, rail, VARN_VRM_REG_IOUT, b);
   if (rc) return rc;
-  // Linear-11: signed 5-bit exponent in the top bits of the high byte; the mantissa is
-  // taken without sign.
-  int exponent = static_cast<int8_t>(b[1]) >> 3;
-  int mantissa = ((b[1] & 0x07) << 8) | b[0];
-  if (amps) *amps = std::ldexp(static_cast<double>(mantissa), exponent);
+  if (amps) *amps = decodeAmps(b);
   return 0;
+}
+
+void VARNJtagGetVRMReadings(VARNJtag* jtag, uint32_t device, VARNVrmReading* readings, uint32_t count) {
+  if (count > VARN_VRM_MAX_READINGS) count = VARN_VRM_MAX_READINGS;
+  uint8_t answers[VARN_VRM_MAX_READINGS][16];
+  uint32_t lengths[VARN_VRM_MAX_READINGS] = {};
+  bool queued[VARN_VRM_MAX_READINGS] = {};
+  {
+    VarnJtagQueueScope queue(jtag);
+    for (uint32_t i = 0; i < count; ++i) {
+      VARNVrmReading& r = readings[i];
+      uint8_t addr, page;
+      r.rc = checkRail(jtag, device, r.rail, &addr, &page);
+      if (r.rc != 0) continue;
+      const uint16_t base = r.quantity == VARN_VRM_TEMP    ? VARN_VRM_REG_TEMP
+                            : r.quantity == VARN_VRM_VOLTS ? VARN_VRM_REG_VOUT
+                                                           : VARN_VRM_REG_IOUT;
+      r.rc = _VARNVRMQueueRead(jtag, device, addr, readingRegister(base, page), answers[i], &lengths[i]);
+      queued[i] = r.rc == 0;
+    }
+    // Each reading is judged by its own answer, not by the flush as a whole.
+    varn_jtag_comm_flush(jtag);
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    if (!queued[i]) continue;
+    VARNVrmReading& r = readings[i];
+    if (lengths[i] != 2) {
+      r.rc = VARN_VRM_TRANSFER_FAILED;
+      continue;
+    }
+    const double v = r.quantity == VARN_VRM_TEMP    ? decodeTemp(answers[i])
+                     : r.quantity == VARN_VRM_VOLTS ? decodeVolts(answers[i])
+                                                    : decodeAmps(answers[i]);
+    if (r.out) *r.out = v;
+  }
 }
 
 int VARNJtagSetVRMVoltSetpoint(VARNJtag* jtag, uint32_t device, uint32_t rail, double volts) {

@@ -34,15 +34,17 @@ void store(int b, int d, int rail, const RailSample& s, bool valid) {
 void sampleSLRs(VARNJtag* jtag, int b, int d) {
   uint32_t slrs = regLoad(slrCounts[b][d]);
   if (slrs > MAX_SLRS) slrs = MAX_SLRS;
+  double t[MAX_SLRS], v[MAX_SLRS];
   for (uint32_t k = 0; k < slrs; ++k) {
-    double t = regLoad(telemetryTemps[b][d][k]);
-    double v = regLoad(telemetryVolts[b][d][k]);
-    // Results not examined: a failed read leaves t and v as last sampled.
-    VARNJtagGetSLRTemp(jtag, static_cast<uint32_t>(d), k, &t);
-    VARNJtagGetSLRVoltage(jtag, static_cast<uint32_t>(d), k, 0, &v);
-    regStore(telemetryTemps[b][d][k], t);
-    regStore(telemetryVolts[b][d][k], v);
-    if (t > regLoad(telemetryHighTemps[b][d][k])) regStore(telemetryHighTemps[b][d][k], t);
+    t[k] = regLoad(telemetryTemps[b][d][k]);
+    v[k] = regLoad(telemetryVolts[b][d][k]);
+  }
+  // Result not examined: a failed read leaves t and v as last sampled.
+  VARNJtagGetSLRSensors(jtag, static_cast<uint32_t>(d), slrs, t, v);
+  for (uint32_t k = 0; k < slrs; ++k) {
+    regStore(telemetryTemps[b][d][k], t[k]);
+    regStore(telemetryVolts[b][d][k], v[k]);
+    if (t[k] > regLoad(telemetryHighTemps[b][d][k])) regStore(telemetryHighTemps[b][d][k], t[k]);
   }
 }
 
@@ -76,19 +78,36 @@ void sampleRegulators(VARNJtag* jtag, int b, int d) {
   RailSample vcchbm = lastStored(b, d, VARN_RAIL_VCCHBM);
 
   // The regulators are read in this order on every pass; the controller serves the
-  // transfers one after another, so the order is what a bus trace shows.
-  vccint.tempOk = VARNJtagGetVRMTemp(jtag, dev, VARN_VRM_VCCINT, &vccint.temp) == 0;
-  vccint.voltsOk = VARNJtagGetVRMVoltage(jtag, dev, VARN_VRM_VCCINT, &vccint.volts) == 0;
-  vccint.ampsOk = VARNJtagGetVRMCurrent(jtag, dev, VARN_VRM_VCCINT, &vccint.amps) == 0;
+  // transfers one after another, so the order is what a bus trace shows. They travel
+  // together: one wait for the board instead of one per reading.
   bool hasHBM = VARNJtagHasVRMRail(jtag, dev, VARN_VRM_VCCHBM) == 0;
+  VARNVrmReading r[9];
+  uint32_t n = 0;
+  auto add = [&](uint32_t rail, VARNVrmQuantity q, double* out) { r[n++] = VARNVrmReading{rail, q, out, 0}; };
+  add(VARN_VRM_VCCINT, VARN_VRM_TEMP, &vccint.temp);
+  add(VARN_VRM_VCCINT, VARN_VRM_VOLTS, &vccint.volts);
+  add(VARN_VRM_VCCINT, VARN_VRM_AMPS, &vccint.amps);
   if (hasHBM) {
-    vcchbm.voltsOk = VARNJtagGetVRMVoltage(jtag, dev, VARN_VRM_VCCHBM, &vcchbm.volts) == 0;
-    vcchbm.ampsOk = VARNJtagGetVRMCurrent(jtag, dev, VARN_VRM_VCCHBM, &vcchbm.amps) == 0;
+    add(VARN_VRM_VCCHBM, VARN_VRM_VOLTS, &vcchbm.volts);
+    add(VARN_VRM_VCCHBM, VARN_VRM_AMPS, &vcchbm.amps);
   }
-  vccbram.voltsOk = VARNJtagGetVRMVoltage(jtag, dev, VARN_VRM_VCCBRAM, &vccbram.volts) == 0;
-  vccbram.ampsOk = VARNJtagGetVRMCurrent(jtag, dev, VARN_VRM_VCCBRAM, &vccbram.amps) == 0;
-  vcchbm.tempOk = VARNJtagGetVRMTemp(jtag, dev, VARN_VRM_VCCHBM, &vcchbm.temp) == 0;
-  vccbram.tempOk = VARNJtagGetVRMTemp(jtag, dev, VARN_VRM_VCCBRAM, &vccbram.temp) == 0;
+  add(VARN_VRM_VCCBRAM, VARN_VRM_VOLTS, &vccbram.volts);
+  add(VARN_VRM_VCCBRAM, VARN_VRM_AMPS, &vccbram.amps);
+  add(VARN_VRM_VCCHBM, VARN_VRM_TEMP, &vcchbm.temp);
+  add(VARN_VRM_VCCBRAM, VARN_VRM_TEMP, &vccbram.temp);
+  VARNJtagGetVRMReadings(jtag, dev, r, n);
+  uint32_t i = 0;
+  vccint.tempOk = r[i++].rc == 0;
+  vccint.voltsOk = r[i++].rc == 0;
+  vccint.ampsOk = r[i++].rc == 0;
+  if (hasHBM) {
+    vcchbm.voltsOk = r[i++].rc == 0;
+    vcchbm.ampsOk = r[i++].rc == 0;
+  }
+  vccbram.voltsOk = r[i++].rc == 0;
+  vccbram.ampsOk = r[i++].rc == 0;
+  vcchbm.tempOk = r[i++].rc == 0;
+  vccbram.tempOk = r[i++].rc == 0;
 
   store(b, d, VARN_RAIL_VCCINT, vccint, vccint.tempOk && vccint.voltsOk && vccint.ampsOk);
   store(b, d, VARN_RAIL_VCCBRAM, vccbram, vccbram.voltsOk && vccbram.ampsOk && vccbram.tempOk);

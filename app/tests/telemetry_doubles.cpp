@@ -82,6 +82,21 @@ int VARNJtagGetSLRVoltage(VARNJtag*, uint32_t device, uint32_t slr, uint32_t rai
   return 0;
 }
 
+// One exchange for all SLRs: a failed read fails the whole exchange, outputs untouched.
+int VARNJtagGetSLRSensors(VARNJtag*, uint32_t device, uint32_t slrCount, double* celsius, double* volts) {
+  bool failed = false;
+  for (uint32_t k = 0; k < slrCount; ++k) {
+    failed |= fails(text("slr.temp", device, k));
+    failed |= fails(text("slr.vccint", device, k));
+  }
+  if (failed) return 5;
+  for (uint32_t k = 0; k < slrCount; ++k) {
+    celsius[k] = script.slrTemp[device][k];
+    volts[k] = script.slrVolts[device][k];
+  }
+  return 0;
+}
+
 int VARNJtagHasVRMRail(VARNJtag*, uint32_t device, uint32_t rail) {
   script.calls.push_back(text("vrm.has", device, rail));
   if (rail == 0 || rail == 2) return 0;
@@ -96,6 +111,14 @@ int VARNJtagGetVRMVoltage(VARNJtag*, uint32_t device, uint32_t rail, double* out
 }
 int VARNJtagGetVRMCurrent(VARNJtag*, uint32_t device, uint32_t rail, double* out) {
   return vrmRead("vrm.amps", device, rail, &Rail::amps, out);
+}
+void VARNJtagGetVRMReadings(VARNJtag* jtag, uint32_t device, VARNVrmReading* readings, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) {
+    VARNVrmReading& r = readings[i];
+    r.rc = r.quantity == VARN_VRM_TEMP    ? VARNJtagGetVRMTemp(jtag, device, r.rail, r.out)
+           : r.quantity == VARN_VRM_VOLTS ? VARNJtagGetVRMVoltage(jtag, device, r.rail, r.out)
+                                          : VARNJtagGetVRMCurrent(jtag, device, r.rail, r.out);
+  }
 }
 int VARNJtagSetVRMVoltSetpoint(VARNJtag*, uint32_t device, uint32_t rail, double volts) {
   return fails(write("vrm.set", device, rail, volts)) ? 7 : 0;

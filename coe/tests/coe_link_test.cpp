@@ -364,6 +364,72 @@ TEST_F(CoELink, DropCompletesEveryRequestInFlightAtOnce) {
   EXPECT_TRUE(eventually([&] { return VNCoELinkIsConnected(link) == 0; }));
 }
 
+TEST_F(CoELink, PostedRequestsLeaveBeforeTheNextRequestAndTheFlushCollectsTheirAnswers) {
+  uint8_t a[4] = {}, b[8] = {};
+  uint32_t aLen = 99, bLen = 99;
+  const uint8_t one = 1, two = 2, three = 3;
+  ASSERT_EQ(VNCoELinkPost(link, 0x1012, 1, &one, 1, a, sizeof a, &aLen), VN_COE_OK);
+  ASSERT_EQ(VNCoELinkPost(link, 0x1110, 1, &two, 1, b, sizeof b, &bLen), VN_COE_OK);
+  ASSERT_EQ(VNCoELinkPost(link, 0x100F, 1, &three, 1, nullptr, 0), VN_COE_OK);
+  // An ordinary request sends what is held first, and takes only its own answer.
+  Result r;
+  std::thread t = request(&r, {4});
+  Packet p[4];
+  for (int i = 0; i < 4; i++) {
+    ASSERT_TRUE(fc.readRequest(&p[i]));
+    EXPECT_EQ(p[i].payload, std::vector<uint8_t>{uint8_t(i + 1)}) << "packet " << i << " out of order";
+  }
+  EXPECT_EQ(p[1].command, 0x1110);
+  fc.answer(p[0], {0xA1, 0xA2});
+  fc.answer(p[1], {0x05, 0x00, 0x00, 0x00}, 0, VN_COE_NAK);
+  fc.answer(p[2], {});
+  fc.answer(p[3], {0x44});
+  t.join();
+  EXPECT_EQ(r.rc, VN_COE_OK);
+  ASSERT_EQ(r.len, 1u);
+  EXPECT_EQ(r.data[0], 0x44);
+  uint32_t failed = 99;
+  EXPECT_EQ(VNCoELinkFlushPosted(link, &failed), VN_COE_OK);
+  EXPECT_EQ(failed, 1u) << "the negative answer";
+  EXPECT_EQ(aLen, 2u);
+  EXPECT_EQ(a[0], 0xA1);
+  EXPECT_EQ(a[1], 0xA2);
+  EXPECT_EQ(bLen, 4u) << "a refused read shows its code, not the two bytes asked for";
+  EXPECT_EQ(VNCoELinkFlushPosted(link, &failed), VN_COE_OK);
+  EXPECT_EQ(failed, 0u) << "each flush reports only what failed since the last";
+}
+
+TEST_F(CoELink, APostBeyondSixtyFourWaitsForAnAnswerAndADropFailsEveryPost) {
+  VNCoELinkSetAnswerTimeout(link, 20000);
+  static uint8_t answers[65][4];
+  static uint32_t lengths[65];
+  for (int i = 0; i < 64; i++) {
+    const uint8_t payload = uint8_t(i);
+    lengths[i] = 0;
+    ASSERT_EQ(VNCoELinkPost(link, 0x1012, 1, &payload, 1, answers[i], 4, &lengths[i]), VN_COE_OK);
+  }
+  std::atomic<int> lastRc{-1};
+  std::thread poster([&] {
+    const uint8_t payload = 64;
+    lastRc = VNCoELinkPost(link, 0x1012, 1, &payload, 1, answers[64], 4, &lengths[64]);
+  });
+  // The 65th has to send the held 64 for their answers to free an entry.
+  Packet p[64];
+  for (int i = 0; i < 64; i++) ASSERT_TRUE(fc.readRequest(&p[i]));
+  EXPECT_EQ(lastRc.load(), -1) << "no entry is free before an answer";
+  fc.answer(p[0], {0x10, 0x20});
+  poster.join();
+  EXPECT_EQ(lastRc.load(), VN_COE_OK);
+  EXPECT_EQ(lengths[0], 2u);
+  // The controller goes away with 64 posts (63 sent, one held) unanswered: the flush
+  // returns without waiting out the bound and counts all of them.
+  fc.closeClient();
+  uint32_t failed = 0;
+  EXPECT_EQ(VNCoELinkFlushPosted(link, &failed), VN_COE_OK);
+  EXPECT_EQ(failed, 64u);
+  for (int i = 1; i < 65; i++) EXPECT_EQ(lengths[i], 0u) << "post " << i << " got an answer from nowhere";
+}
+
 TEST_F(CoELink, ReconnectsWithinASecondOfTheControllerComingBack) {
   link->retryDelayMs = 1000;  // the production pacing
   fc.closeClient();

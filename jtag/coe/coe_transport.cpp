@@ -30,7 +30,13 @@ int moveToState(VARNJtag* jtag, uint32_t state, uint8_t, uint8_t*) {
   return -1;
 }
 
-int flush(VARNJtag*) { return 0; }  // every request was answered when it returned
+// Requests not posted were answered when they returned; posted ones are waited for here.
+int flush(VARNJtag* jtag) {
+  if (jtag->coeLink == nullptr) return 0;
+  uint32_t failed = 0;
+  // A refused request has logged its NAK already.
+  return VNCoELinkFlushPosted(jtag->coeLink, &failed) == VN_COE_OK && failed == 0 ? 0 : -1;
+}
 
 int regShift(VARNJtag* jtag, const uint8_t*, uint8_t*, uint64_t, uint32_t shiftState, uint32_t, bool) {
   if (shiftState < JTAG_STATE_COUNT)
@@ -67,7 +73,7 @@ int serialRead(VARNJtag* jtag, uint32_t device, uint8_t* buffer, uint32_t capaci
 int i2c(VARNJtag* jtag, uint32_t device, uint8_t address7, uint16_t readCount, const uint8_t* write,
         uint32_t writeLen, uint8_t* answer, uint32_t* answerLen, uint32_t capacity) {
   return VNCoEI2C(jtag->coeLink, address7, jtag->coeSlot[device], readCount, write, writeLen, answer, answerLen,
-                  capacity);
+                  capacity, jtag->coeQueue != 0);
 }
 
 CoeStatusResult configStatus(VARNJtag* jtag, uint32_t device, uint8_t* statusByte, uint32_t* answerLen) {

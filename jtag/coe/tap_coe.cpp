@@ -50,6 +50,12 @@ int tap_coe_ir_shift(VARNJtag* jtag, int32_t tdiSideBits, int32_t irLength, int3
   payload[3] = 0;
   const uint32_t bytes = (n + 7) / 8;
   for (uint32_t i = 0; i < bytes; ++i) payload[4 + i] = static_cast<uint8_t>(instruction >> (8 * i));
+  if (jtag->coeQueue && capture == nullptr) {
+    if (VNCoELinkPost(jtag->coeLink, VN_COE_CMD_DEVICE_SHIFT, VN_COE_TAG_REQUEST, payload, 4 + bytes, nullptr, 0) == 0)
+      return 0;
+    VARNLog("CoE IR SHIFT failed\n");
+    return -1;
+  }
   uint8_t answer[kAnswerCapacity];
   uint32_t answerLen = 0;
   if (varn_jtag_coe_request(jtag->coeLink, VN_COE_CMD_DEVICE_SHIFT, VN_COE_TAG_REQUEST, payload, 4 + bytes, answer, &answerLen,
@@ -87,6 +93,17 @@ int tap_coe_dr_shift(VARNJtag* jtag, uint32_t device, uint64_t bits, uint32_t, c
     } else {
       std::memset(payload + 4, 0, bytes);
     }
+    if (jtag->coeQueue) {
+      // The answer lands in tdo when it arrives; the flush waits for it.
+      uint8_t* into = tdo ? tdo + start / 8 : nullptr;
+      if (into) std::memset(into, 0, bytes);
+      if (VNCoELinkPost(jtag->coeLink, VN_COE_CMD_DEVICE_SHIFT, VN_COE_TAG_REQUEST, payload, 4 + bytes, into,
+                        into ? bytes : 0) != 0) {
+        VARNLog("CoE DR SHIFT failed\n");
+        return -1;
+      }
+      continue;
+    }
     uint32_t answerLen = 0;
     if (varn_jtag_coe_request(jtag->coeLink, VN_COE_CMD_DEVICE_SHIFT, VN_COE_TAG_REQUEST, payload, 4 + bytes, answer, &answerLen,
                               sizeof answer) != 0) {
@@ -104,6 +121,7 @@ int tap_coe_dr_shift(VARNJtag* jtag, uint32_t device, uint64_t bits, uint32_t, c
 
 int tap_coe_wait(VARNJtag* jtag, uint32_t clocks) {
   if (jtag->xvcActive) return -1;
+  if (jtag->coeQueue) return VNCoEIdleClocks(jtag->coeLink, clocks, true);
   return coe_clock_cycles(jtag->coeLink, clocks);
 }
 

@@ -50,6 +50,25 @@ int VNCoELinkTransaction(_VNCoELink* link, uint16_t command, uint16_t tag, uint1
   return 0;
 }
 
+int VNCoELinkPost(_VNCoELink* link, uint16_t command, uint16_t tag, const uint8_t* payload, uint32_t payloadLen,
+                  uint8_t* answer, uint32_t capacity, uint32_t* answerLen) {
+  uint16_t answerCommand = 0;
+  uint32_t got = 0;
+  const int rc = VNCoELinkTransaction(link, command, tag, VN_COE_FLAGS, payload, payloadLen, &answerCommand, nullptr,
+                                      answer, &got, answer ? capacity : 0);
+  if (rc == VN_COE_NOT_CONNECTED) return rc;
+  if (rc == 0 && answerLen) *answerLen = got;
+  if (rc != 0 || answerCommand == VN_COE_NAK) state().postedFailed++;
+  return 0;
+}
+
+int VNCoELinkFlushPosted(_VNCoELink*, uint32_t* failed) {
+  state().flushes++;
+  if (failed) *failed = state().postedFailed;
+  state().postedFailed = 0;
+  return 0;
+}
+
 int VNCoELinkReadUART(_VNCoELink*, uint8_t slot, uint8_t* buffer, uint32_t capacity, uint32_t* count) {
   *count = 0;
   if (slot > 3) return 4;

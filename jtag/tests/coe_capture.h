@@ -33,6 +33,10 @@ struct State {
   std::string createdAddress;
   uint16_t createdPort = 0;
   int destroyed = 0;
+  // Posted requests are answered at once like transactions; their failures wait for
+  // the flush, as on the real link.
+  uint32_t postedFailed = 0;
+  int flushes = 0;
   std::vector<uint8_t> uart[4];
 };
 
