@@ -120,10 +120,25 @@ bool FtdiUsbChip::control(const UsbSetup& s, const uint8_t*, std::vector<uint8_t
         e.ch->purge(s.value == 2, s.value == 1);
       }
       break;
-    case 0x01: case 0x02: case 0x04: case 0x06: case 0x07:  // modem lines, flow, data, event/error chars
+    case 0x01: case 0x02: case 0x06: case 0x07:  // modem lines, flow control, event and error chars
       break;
-    case 0x03:  // baud rate: the simulated UART takes the rate the host meant
+    case 0x03: {  // baud rate divisor, H chips: the divisor's bits 16 and 17 ride in wIndex's high byte
+      const uint32_t encoded = s.value | (uint32_t{static_cast<uint16_t>(s.index >> 8)} << 16);
+      static const double kFraction[8] = {0, 0.5, 0.25, 0.125, 0.375, 0.625, 0.75, 0.875};
+      const double base = (encoded & (1u << 17)) ? 12e6 : 3e6;  // bit 17: the 120 MHz clock
+      const uint32_t whole = encoded & 0x3FFF;
+      const double fraction = kFraction[(encoded >> 14) & 7];
+      double divisor = whole + fraction;
+      if (whole == 0 && fraction == 0) divisor = 1;
+      else if (whole == 1 && fraction == 0) divisor = 1.5;
+      e.ch->setBaud(static_cast<uint32_t>(base / divisor + 0.5));
       break;
+    }
+    case 0x04: {  // data bits, parity (bits 8-10), stop bits (11-13: 0 one, 2 two)
+      const unsigned bits = s.value & 0xFF, parity = (s.value >> 8) & 7, stop = (s.value >> 11) & 7;
+      e.ch->setFrameBits(1 + bits + (parity ? 1 : 0) + (stop == 2 ? 2 : 1));
+      break;
+    }
     case 0x05: *in = {kModemStatus, kLineStatus}; break;
     case 0x09:
       latencyMs_[static_cast<size_t>(channel)] = (s.value & 0xFF) ? (s.value & 0xFF) : 1;

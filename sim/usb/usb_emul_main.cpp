@@ -1,11 +1,13 @@
 // varn_usb_emul BOARDS.txt: the FTDI chips of a board description as USB devices
 // under umockdev, for running the real driver stack (libftdi1, libusb) against them.
 // Prints "UMOCKDEV_DIR=<dir>" once the devices are in place; a program started with
-// that variable and LD_PRELOAD=libumockdev-preload.so.0 sees them. "unplug N" on
-// standard input takes device N (0 first) off the bus; end of input ends the program.
+// that variable and LD_PRELOAD=libumockdev-preload.so.0 sees them. SIGUSR1 takes every
+// device off the bus (as pulling the cable would); SIGTERM, SIGINT and SIGHUP end the
+// program and remove the testbed.
 #include <glib-unix.h>
 #include <umockdev.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -22,26 +24,18 @@ namespace {
 std::vector<std::unique_ptr<UsbfsDevice>> gDevices;
 GMainLoop* gLoop = nullptr;
 
-gboolean onInput(gint fd, GIOCondition, gpointer) {
-  static std::string line;
-  char buf[256];
-  const ssize_t n = read(fd, buf, sizeof buf);
-  if (n <= 0) {
-    g_main_loop_quit(gLoop);
-    return G_SOURCE_REMOVE;
+gboolean onUnplug(gpointer) {
+  for (auto& d : gDevices) {
+    d->unplug();
+    std::printf("unplugged %s\n", d->devnode().c_str());
   }
-  line.append(buf, static_cast<size_t>(n));
-  for (size_t end; (end = line.find('\n')) != std::string::npos; line.erase(0, end + 1)) {
-    unsigned index = 0;
-    if (std::sscanf(line.c_str(), "unplug %u", &index) == 1 && index < gDevices.size()) {
-      gDevices[index]->unplug();
-      std::printf("unplugged %s\n", gDevices[index]->devnode().c_str());
-    } else {
-      std::printf("unknown command: %s\n", line.substr(0, end).c_str());
-    }
-    std::fflush(stdout);
-  }
+  std::fflush(stdout);
   return G_SOURCE_CONTINUE;
+}
+
+gboolean onQuit(gpointer) {
+  g_main_loop_quit(gLoop);
+  return G_SOURCE_REMOVE;
 }
 
 }  // namespace
@@ -76,7 +70,8 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   g_free(root);
   gLoop = g_main_loop_new(nullptr, FALSE);
-  g_unix_fd_add(0, G_IO_IN, onInput, nullptr);
+  g_unix_signal_add(SIGUSR1, onUnplug, nullptr);
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) g_unix_signal_add(sig, onQuit, nullptr);
   g_main_loop_run(gLoop);
   gDevices.clear();
   g_object_unref(testbed);

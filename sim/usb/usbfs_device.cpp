@@ -31,6 +31,7 @@ UsbfsDevice::UsbfsDevice(UMockdevTestbed* testbed, std::unique_ptr<FtdiUsbChip> 
   std::snprintf(sys, sizeof sys, "/devices/usb%d/%d-%d", bus, bus, address);
   devnode_ = node;
   g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(onIoctl), this);
+  g_signal_connect(handler_, "client-vanished", G_CALLBACK(onVanished), this);
   // The handler first, so the node answers as soon as a uevent announces it.
   umockdev_testbed_attach_ioctl(testbed_, devnode_.c_str(), handler_, nullptr);
   char text[4096];
@@ -59,8 +60,9 @@ UsbfsDevice::~UsbfsDevice() {
 void UsbfsDevice::unplug() {
   if (gone_) return;
   gone_ = true;
+  // The node's ioctl socket stays: umockdev's preload ends a program whose socket goes
+  // away, where usbfs answers ENODEV on the open node of a device that left.
   umockdev_testbed_uevent(testbed_, syspath_.c_str(), "remove");
-  umockdev_testbed_remove_device(testbed_, syspath_.c_str());
 }
 
 void UsbfsDevice::release(Urb& u) {
@@ -71,6 +73,19 @@ void UsbfsDevice::release(Urb& u) {
 
 gboolean UsbfsDevice::onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
   return static_cast<UsbfsDevice*>(self)->handle(client);
+}
+
+// A closed node's URBs go with it, as the kernel discards them.
+void UsbfsDevice::onVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
+  auto* d = static_cast<UsbfsDevice*>(self);
+  for (auto it = d->urbs_.begin(); it != d->urbs_.end();) {
+    if (it->client == client) {
+      release(*it);
+      it = d->urbs_.erase(it);
+    } else {
+      ++it;
+    }
+  }
 }
 
 gboolean UsbfsDevice::handle(UMockdevIoctlClient* client) {
@@ -116,12 +131,15 @@ gboolean UsbfsDevice::handle(UMockdevIoctlClient* client) {
       discard(client, arg);
       return TRUE;
     default:
-      return FALSE;
+      std::fprintf(stderr, "varn_usb_emul: %s: ioctl 0x%lx not emulated\n", devnode_.c_str(), request);
+      umockdev_ioctl_client_complete(client, -1, ENOTTY);
+      return TRUE;
   }
 }
 
 void UsbfsDevice::submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
   Urb u;
+  u.client = client;
   u.urb = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
   auto* urb = reinterpret_cast<usbdevfs_urb*>(u.urb->data);
   u.type = urb->type;
@@ -179,14 +197,15 @@ bool UsbfsDevice::tryComplete(Urb& u) {
 }
 
 void UsbfsDevice::reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
+  // Each open node reaps only its own URBs.
   for (auto it = urbs_.begin(); it != urbs_.end(); ++it) {
-    if (!tryComplete(*it)) continue;
+    if (it->client != client || !tryComplete(*it)) continue;
     UMockdevIoctlData* slot = umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr);
     umockdev_ioctl_data_set_ptr(slot, 0, it->urb);
-    g_object_unref(slot);
     Urb u = *it;
     urbs_.erase(it);
     umockdev_ioctl_client_complete(client, 0, 0);
+    g_object_unref(slot);
     release(u);
     return;
   }
@@ -196,7 +215,7 @@ void UsbfsDevice::reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
 void UsbfsDevice::discard(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
   const gulong address = reinterpret_cast<gulong>(*reinterpret_cast<void**>(arg->data));
   for (Urb& u : urbs_) {
-    if (u.urb->client_addr == address && !u.done) {
+    if (u.client == client && u.urb->client_addr == address && !u.done) {
       reinterpret_cast<usbdevfs_urb*>(u.urb->data)->status = -ENOENT;
       u.done = true;
       umockdev_ioctl_client_complete(client, 0, 0);

@@ -17,14 +17,15 @@ class UsbfsDevice {
  public:
   UsbfsDevice(UMockdevTestbed* testbed, std::unique_ptr<FtdiUsbChip> chip, int bus, int address);
   ~UsbfsDevice();
-  // Takes the device off the bus: its sysfs entry goes (with a remove uevent) and every
-  // later request on an open node fails as on an unplugged device.
+  // Takes the device off the bus: a remove uevent, and every later request on its node
+  // fails with ENODEV as on an unplugged device.
   void unplug();
   const std::string& devnode() const { return devnode_; }
   FtdiUsbChip& chip() { return *chip_; }
 
  private:
   struct Urb {
+    UMockdevIoctlClient* client = nullptr;  // the open node it was submitted on
     UMockdevIoctlData* urb = nullptr;     // the client's struct usbdevfs_urb
     UMockdevIoctlData* buffer = nullptr;  // its data buffer
     uint8_t type = 0, endpoint = 0;
@@ -32,6 +33,7 @@ class UsbfsDevice {
     bool done = false;
   };
   static gboolean onIoctl(UMockdevIoctlBase* base, UMockdevIoctlClient* client, gpointer self);
+  static void onVanished(UMockdevIoctlBase* base, UMockdevIoctlClient* client, gpointer self);
   gboolean handle(UMockdevIoctlClient* client);
   void submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
   void reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
@@ -43,7 +45,7 @@ class UsbfsDevice {
   UMockdevIoctlBase* handler_;
   std::unique_ptr<FtdiUsbChip> chip_;
   std::string devnode_, syspath_;
-  std::deque<Urb> urbs_;  // submitted, oldest first
+  std::deque<Urb> urbs_;  // submitted on any open node, oldest first
   bool gone_ = false;
 };
 
