@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libbenchmark-dev
   openfpgaloader netcat-openbsd tmux
   nlohmann-json3-dev libcpp-httplib-dev prometheus
+  libumockdev-dev umockdev openocd
 )
 
 missing=()

@@ -82,9 +82,16 @@ uint64_t VARNBoardPeriodicWaitNs(const VARNBoardPeriodic* s, uint64_t nowNs) {
 bool VARNBoardPeriodicStep(VARNBoardPump* p, VARNBoardPeriodic* s) {
   const uint64_t now = varn_monotonic_ns();
   if (now - s->lastNs <= VARN_PERIODIC_INTERVAL_NS) return false;
-  // A CoE board whose controller link is down would fail every read at once; its
-  // load requests stay pending until the link is back.
-  if (VARNBoardLinkUp(p)) {
+  // A board whose link is down (a CoE controller away, an FTDI chip off the bus) would
+  // fail every read at once and log each failure; its load requests stay pending
+  // until the link is back.
+  const bool up = VARNBoardLinkAnswers(p);
+  if (!up && !s->linkDown && !p->coe)
+    VARNLog("Board %i: its USB JTAG channel is gone; sensor reads and loads stop until it is back\n", p->board);
+  else if (up && s->linkDown && !p->coe)
+    VARNLog("Board %i: its USB JTAG channel answers again\n", p->board);
+  s->linkDown = !up;
+  if (up) {
     sample(p, s, now);
     if (gLoadBits) {
       for (int d = 0; d < p->devices; ++d) {

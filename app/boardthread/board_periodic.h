@@ -17,6 +17,7 @@ constexpr uint64_t VARN_SLOW_SAMPLING_NS = 1000000000ull;
 struct VARNBoardPeriodic {
   uint64_t lastNs = 0;  // when the last step ended
   VARNChannelBackoff sampling{1000, 30000};
+  bool linkDown = false;  // the board's link was down at the last step
 };
 
 // How long until the step is due (0 when it is).

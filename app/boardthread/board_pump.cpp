@@ -285,6 +285,8 @@ void endHalfClosed(VARNBoardPump* p, int d, uint64_t now) {
 
 }  // namespace
 
+bool VARNBoardLinkAnswers(const VARNBoardPump* p) { return p->jtag->transport->linkUp(p->jtag); }
+
 bool VARNBoardLinkUp(const VARNBoardPump* p) {
   return !p->coe || p->jtag->transport->linkUp(p->jtag);
 }

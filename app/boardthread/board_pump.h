@@ -83,5 +83,8 @@ void VARNBoardPumpTurn(VARNBoardPump* p, uint64_t maxWaitNs);
 void VARNBoardPumpUseFixedWait(int64_t us);
 
 // Whether the board's link to its devices is up (a CoE board's controller link is
-// connected; an FTDI board has no such link to lose).
+// connected; an FTDI board has no such link to lose). Costs nothing: asked every turn.
 bool VARNBoardLinkUp(const VARNBoardPump* p);
+// The same, also asking an FTDI board's driver whether its chip is still on the bus
+// (one status call: for the 100 ms step, not for every turn).
+bool VARNBoardLinkAnswers(const VARNBoardPump* p);

@@ -70,8 +70,12 @@ int serialRead(VARNJtag* jtag, uint32_t, uint8_t* buffer, uint32_t capacity, uin
   return VARN_JTAG_OK;
 }
 
-// The FTDI channels belong to whoever opened them; an open channel is a live link.
-bool linkUp(const VARNJtag*) { return true; }
+// An open channel is a live link until its chip leaves the bus: the driver then
+// answers every status request with an error.
+bool linkUp(const VARNJtag* jtag) {
+  DWORD rx = 0, tx = 0, ev = 0;
+  return FT_GetStatus(jtag->ftHandle, &rx, &tx, &ev) == FT_OK;
+}
 void closeLink(VARNJtag*) {}
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace varnsim {
@@ -72,12 +73,15 @@ void UsbfsDevice::release(Urb& u) {
 }
 
 gboolean UsbfsDevice::onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
-  return static_cast<UsbfsDevice*>(self)->handle(client);
+  auto* d = static_cast<UsbfsDevice*>(self);
+  std::lock_guard<std::mutex> hold(d->mutex_);
+  return d->handle(client);
 }
 
 // A closed node's URBs go with it, as the kernel discards them.
 void UsbfsDevice::onVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
   auto* d = static_cast<UsbfsDevice*>(self);
+  std::lock_guard<std::mutex> hold(d->mutex_);
   for (auto it = d->urbs_.begin(); it != d->urbs_.end();) {
     if (it->client == client) {
       release(*it);
@@ -91,7 +95,7 @@ void UsbfsDevice::onVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gp
 gboolean UsbfsDevice::handle(UMockdevIoctlClient* client) {
   const gulong request = umockdev_ioctl_client_get_request(client);
   UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
-  if (gone_) {
+  if (gone_ && request != USBDEVFS_REAPURB && request != USBDEVFS_REAPURBNDELAY) {
     umockdev_ioctl_client_complete(client, -1, ENODEV);
     return TRUE;
   }
@@ -141,6 +145,10 @@ void UsbfsDevice::submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
   Urb u;
   u.client = client;
   u.urb = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
+  if (u.urb == nullptr) {  // the program went away meanwhile
+    umockdev_ioctl_client_complete(client, -1, EFAULT);
+    return;
+  }
   auto* urb = reinterpret_cast<usbdevfs_urb*>(u.urb->data);
   u.type = urb->type;
   u.endpoint = urb->endpoint;
@@ -161,8 +169,28 @@ void UsbfsDevice::submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
   umockdev_ioctl_client_complete(client, 0, 0);
 }
 
+static bool trace() {
+  static const bool on = getenv("VARN_USB_EMUL_TRACE") != nullptr;
+  return on;
+}
+
 bool UsbfsDevice::tryComplete(Urb& u) {
   if (u.done) return true;
+  if (gone_) {
+    // What the kernel does with the URBs of a device that left: they complete, killed.
+    reinterpret_cast<usbdevfs_urb*>(u.urb->data)->status = -ESHUTDOWN;
+    u.done = true;
+    return true;
+  }
+  struct Trace {
+    Urb& u;
+    ~Trace() {
+      if (trace() && u.done)
+        std::fprintf(stderr, "urb type %u ep %02x len %d -> %d status %d\n", u.type, u.endpoint, u.length,
+                     reinterpret_cast<usbdevfs_urb*>(u.urb->data)->actual_length,
+                     reinterpret_cast<usbdevfs_urb*>(u.urb->data)->status);
+    }
+  } t{u};
   auto* urb = reinterpret_cast<usbdevfs_urb*>(u.urb->data);
   uint8_t* data = u.buffer ? u.buffer->data : nullptr;
   if (u.type == USBDEVFS_URB_TYPE_CONTROL) {
@@ -201,6 +229,10 @@ void UsbfsDevice::reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
   for (auto it = urbs_.begin(); it != urbs_.end(); ++it) {
     if (it->client != client || !tryComplete(*it)) continue;
     UMockdevIoctlData* slot = umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr);
+    if (slot == nullptr) {
+      umockdev_ioctl_client_complete(client, -1, EFAULT);
+      return;
+    }
     umockdev_ioctl_data_set_ptr(slot, 0, it->urb);
     Urb u = *it;
     urbs_.erase(it);
@@ -209,7 +241,7 @@ void UsbfsDevice::reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
     release(u);
     return;
   }
-  umockdev_ioctl_client_complete(client, -1, EAGAIN);
+  umockdev_ioctl_client_complete(client, -1, gone_ ? ENODEV : EAGAIN);
 }
 
 void UsbfsDevice::discard(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {

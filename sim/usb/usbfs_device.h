@@ -5,8 +5,10 @@
 
 #include <umockdev.h>
 
+#include <atomic>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "sim/usb/ftdi_usb_chip.h"
@@ -45,8 +47,10 @@ class UsbfsDevice {
   UMockdevIoctlBase* handler_;
   std::unique_ptr<FtdiUsbChip> chip_;
   std::string devnode_, syspath_;
-  std::deque<Urb> urbs_;  // submitted on any open node, oldest first
-  bool gone_ = false;
+  // umockdev may serve the open nodes from more than one thread.
+  std::mutex mutex_;
+  std::deque<Urb> urbs_;  // submitted on any open node, oldest first; under mutex_
+  std::atomic<bool> gone_{false};
 };
 
 }  // namespace varnsim
