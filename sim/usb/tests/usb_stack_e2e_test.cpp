@@ -129,6 +129,23 @@ TEST_F(UsbStack, ListsScansEchoesAndSurvivesTheUnplug) {
   EXPECT_TRUE(bridge().running()) << "the bridge ended when its board went away:\n" << bridgeOutput();
 }
 
+TEST_F(UsbStack, EveryChipKindIsListedAndScannedAsTheVendorDriverNamesIt) {
+  ASSERT_TRUE(startChips(
+      "board a clock=wall\ndevice VU9P preconfigured=yes app=echo\n"
+      "board c clock=wall\ndevice VU33P preconfigured=yes app=echo\n"
+      "ftdi FT232H serial=UMOCK010\nchannel A jtag=a\n"
+      "ftdi FT4232H serial=UMOCK011 description=\"Quad RS232-HS\"\n"
+      "channel A jtag=c\nchannel B none\nchannel C none\nchannel D none\n"));
+  startBridge({"-a", "-q", "-p", std::to_string(rig::freePortRange(2))}, "", seesChips());
+  ASSERT_TRUE(bridge().waitFor("Open Complete", 60, 2)) << bridgeOutput();
+  const std::string out = bridgeOutput();
+  EXPECT_NE(out.find("Found 5 FTDI devices"), std::string::npos) << out;
+  EXPECT_NE(out.find("Scanning Quad RS232-HS A (Serial: UMOCK011A) ID 04036011"), std::string::npos) << out;
+  EXPECT_NE(out.find("Scanning Single RS232-HS (Serial: UMOCK010) ID 04036014"), std::string::npos) << out;
+  EXPECT_NE(out.find("IDCODE(04b69093) Name: VU33P"), std::string::npos) << out;
+  EXPECT_NE(out.find("IDCODE(04b31093) Name: VU9P"), std::string::npos) << out;
+}
+
 TEST_F(UsbStack, TheBridgeLoadsABitstreamOverTheRealDriver) {
   const std::string bit = bitgen("usb.bit", {"--part", "VU9P", "--frames", "2000"});
   ASSERT_TRUE(startChips(kBlankVu9p));
