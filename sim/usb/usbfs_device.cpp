@@ -156,6 +156,11 @@ void UsbfsDevice::submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
   if (u.length > 0)
     u.buffer = umockdev_ioctl_data_resolve(u.urb, offsetof(usbdevfs_urb, buffer), static_cast<gsize>(u.length), nullptr);
   const bool control = u.type == USBDEVFS_URB_TYPE_CONTROL;
+  if (u.length > 0 && u.buffer == nullptr) {  // its buffer could not be read: the program went away
+    release(u);
+    umockdev_ioctl_client_complete(client, -1, EFAULT);
+    return;
+  }
   if ((!control && u.type != USBDEVFS_URB_TYPE_BULK) || (control && u.length < 8) ||
       (!control && chip_->channelOfEndpoint(u.endpoint) < 0)) {
     release(u);
