@@ -10,6 +10,7 @@ packages=(
   openfpgaloader netcat-openbsd tmux
   nlohmann-json3-dev libcpp-httplib-dev prometheus
   libumockdev-dev umockdev openocd
+  lintian systemd
 )
 
 missing=()
