@@ -10,7 +10,7 @@ packages=(
   openfpgaloader netcat-openbsd tmux
   nlohmann-json3-dev libcpp-httplib-dev prometheus
   libumockdev-dev umockdev openocd
-  lintian systemd
+  lintian systemd clang
 )
 
 missing=()

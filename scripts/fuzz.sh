@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Runs one libFuzzer target (or all of them) for a while: builds the fuzz preset (clang,
+# ASan + UBSan), starts from the target's seed corpus in fuzz/<area>/corpus (copied,
+# so new inputs stay in build/fuzz/corpus/<target>), and fails on the first finding.
+# usage: scripts/fuzz.sh TARGET|all [SECONDS]     (default 60 seconds per target)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+declare -A area=([axi_assembler_fuzz]=axi [coe_link_rx_fuzz]=coe [mgmt_frame_fuzz]=mgmt [controller_fuzz]=controller)
+target=${1:-}
+seconds=${2:-60}
+if [ -z "$target" ] || { [ "$target" != all ] && [ -z "${area[$target]:-}" ]; }; then
+  echo "usage: scripts/fuzz.sh TARGET|all [SECONDS]; targets: ${!area[*]}" >&2
+  exit 2
+fi
+targets=("$target")
+[ "$target" = all ] && targets=("${!area[@]}")
+
+cmake --preset fuzz > build-fuzz-configure.log 2>&1 || { cat build-fuzz-configure.log; exit 1; }
+rm -f build-fuzz-configure.log
+cmake --build --preset fuzz --target "${targets[@]}"
+for t in "${targets[@]}"; do
+  dir="build/fuzz/corpus/$t"
+  mkdir -p "$dir"
+  seeds="fuzz/${area[$t]}/corpus"
+  [ -d "$seeds" ] && cp -n "$seeds"/* "$dir"/ 2>/dev/null || true
+  bin=$(find build/fuzz/fuzz -type f -name "$t" -perm -u+x | head -1)
+  echo "== $t for $seconds s (corpus $dir)"
+  # Findings are written into build/fuzz/findings; add a finding to the seeds once fixed.
+  mkdir -p build/fuzz/findings
+  rm -f build/fuzz/findings/"$t"-*
+  "$bin" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
+    -artifact_prefix=build/fuzz/findings/"$t"- "$dir" 2>&1 | grep -E "^(Done|stat::number_of_executed_units|==[0-9]+==ERROR|SUMMARY)" || true
+  if ls build/fuzz/findings/"$t"-* > /dev/null 2>&1; then
+    echo "FAIL: $t found inputs that break it: $(ls build/fuzz/findings/"$t"-*)"
+    exit 1
+  fi
+done
