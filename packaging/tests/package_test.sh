@@ -113,12 +113,13 @@ echo_through() {  # echo_through PORT TEXT: the line comes back
 # A CoE board from the installed varn_board_sim, served by the installed bridge whose
 # standard output is a pipe: its lines must arrive while it runs.
 addr="127.$((RANDOM % 200 + 20)).$((RANDOM % 250 + 1)).$((RANDOM % 250 + 2))"
-"$stage/usr/bin/varn_board_sim" --coe-board "$addr" --coe-fpga vu9p,app=echo > "$work/sim.out" 2>&1 &
+# Each child ends by itself after a while, should this script be killed before its trap.
+timeout 180 "$stage/usr/bin/varn_board_sim" --coe-board "$addr" --coe-fpga vu9p,app=echo > "$work/sim.out" 2>&1 &
 pids+=($!)
 check "installed varn_board_sim serves a controller" wait_for "$work/sim.out" "CoE board controller on $addr:21363" 20
 port=$(free_port 1)
 mkfifo "$work/pipe"
-( cd "$work" && exec "$bridge" -c "$addr" -q -p "$port" > "$work/pipe" 2>&1 ) &
+( cd "$work" && exec timeout 180 "$bridge" -c "$addr" -q -p "$port" > "$work/pipe" 2>&1 ) &
 pids+=($!)
 cat < "$work/pipe" > "$work/coe.out" &
 pids+=($!)
@@ -135,7 +136,7 @@ channel A jtag=one
 BOARD
 port2=$(free_port 1)
 VARNSIM_BOARDS="$work/board.txt" LD_PRELOAD="$stage/usr/lib/varn-tcp-bridge/libvarn_ftdisim.so" \
-  "$bridge" -a -q -p "$port2" > "$work/ftdi.out" 2>&1 &
+  timeout 180 "$bridge" -a -q -p "$port2" > "$work/ftdi.out" 2>&1 &
 pids+=($!)
 check "FTDI scan through the installed simulated driver" wait_for "$work/ftdi.out" "IDCODE(04b31093) Name: VU9P" 30
 check "JTAG-UART echo through the installed program" echo_through "$port2" "over jtag"
