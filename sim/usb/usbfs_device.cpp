@@ -53,8 +53,13 @@ UsbfsDevice::UsbfsDevice(UMockdevTestbed* testbed, std::unique_ptr<FtdiUsbChip> 
 }
 
 UsbfsDevice::~UsbfsDevice() {
-  for (Urb& u : urbs_) release(u);
+  // No new requests first; one that umockdev's thread is serving ends under the lock.
   umockdev_testbed_detach_ioctl(testbed_, devnode_.c_str(), nullptr);
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    for (Urb& u : urbs_) release(u);
+    urbs_.clear();
+  }
   g_object_unref(handler_);
 }
 

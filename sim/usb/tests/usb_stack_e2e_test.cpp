@@ -53,7 +53,8 @@ class UsbStack : public BoardRig {
     sim_.reset();
     rig::writeFile(dir_ / "usb_boards.txt", boards);
     sim_ = std::make_unique<rig::Process>(std::vector<std::string>{VARN_USB_EMUL_PATH, (dir_ / "usb_boards.txt").string()},
-                                          std::vector<std::string>{}, dir_.string(), (dir_ / "sim.out").string());
+                                          std::vector<std::string>{"TSAN_OPTIONS=suppressions=" VARN_USB_TSAN_SUPP},
+                                          dir_.string(), (dir_ / "sim.out").string());
     if (!sim_->waitFor("UMOCKDEV_DIR=", 20)) {
       ADD_FAILURE() << "varn_usb_emul did not start: " << sim_->output();
       return false;
@@ -66,7 +67,7 @@ class UsbStack : public BoardRig {
   // The environment of a program that sees the emulated chips (and no real ones).
   std::vector<std::string> seesChips() const {
     return {"/usr/bin/env", testbed_, "LD_PRELOAD=libumockdev-preload.so.0",
-            "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"};
+            "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0", "TSAN_OPTIONS=suppressions=" VARN_USB_TSAN_SUPP};
   }
   std::string runTool(std::vector<std::string> argv, const std::string& log, double seconds = 120) {
     std::vector<std::string> full = seesChips();
