@@ -19,8 +19,9 @@ class UsbfsDevice {
  public:
   UsbfsDevice(UMockdevTestbed* testbed, std::unique_ptr<FtdiUsbChip> chip, int bus, int address);
   ~UsbfsDevice();
-  // Takes the device off the bus: a remove uevent, and every later request on its node
-  // fails with ENODEV as on an unplugged device.
+  // Takes the device off the bus: every later request on its node fails with ENODEV
+  // and its URBs complete as killed, as on an unplugged device (a remove uevent is
+  // sent too, where umockdev has a listener to send it to).
   void unplug();
   const std::string& devnode() const { return devnode_; }
   FtdiUsbChip& chip() { return *chip_; }
