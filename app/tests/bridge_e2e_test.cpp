@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/tests/expected_help.h"
+#include "testsupport/process/process.h"
 
 namespace {
 
@@ -36,7 +37,9 @@ class Bridge : public ::testing::Test {
   // Arguments are passed through the shell in single quotes.
   Outcome run(const std::string& args) {
     std::string errPath = (dir_ / "stderr.txt").string();
-    std::string command = "cd '" + dir_.string() + "' && exec '" VARN_BRIDGE_PATH "' " + args + " 2>'" + errPath + "'";
+    std::string command = "cd '" + dir_.string() + "' && exec ";
+    for (const std::string& word : testsupport::emulatorFor(VARN_BRIDGE_PATH)) command += word + " ";
+    command += "'" VARN_BRIDGE_PATH "' " + args + " 2>'" + errPath + "'";
     Outcome r;
     FILE* p = popen(command.c_str(), "r");
     if (p == nullptr) return r;

@@ -55,13 +55,18 @@ class ConsoleView : public BoardRig {
   TmuxSession& startView(const std::vector<std::string>& args, const std::string& ftdiBoards, int cols, int lines,
                          const std::string& term = "screen") {
     std::string env = "TERM=" + term;
+    std::string command;
+    const std::vector<std::string> emulator = testsupport::emulatorFor(rig::bridgePath());
+    for (const std::string& word : emulator) command += quote(word) + " ";
     if (!ftdiBoards.empty()) {
       rig::writeFile(dir_ / "boards.txt", ftdiBoards);
-      env += " VARNSIM_BOARDS=" + quote((dir_ / "boards.txt").string()) + " LD_PRELOAD=" + quote(rig::ftdiSimPath()) +
+      // Under an emulator the library goes to the emulated program, not the emulator.
+      env += " VARNSIM_BOARDS=" + quote((dir_ / "boards.txt").string()) +
+             (emulator.empty() ? " LD_PRELOAD=" : " QEMU_SET_ENV=LD_PRELOAD=") + quote(rig::ftdiSimPath()) +
              " VARNSIM_POWER_TRACE=" + quote((dir_ / "power.trace").string()) +
              " ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0";
     }
-    std::string command = quote(rig::bridgePath()) + " -g";
+    command += quote(rig::bridgePath()) + " -g";
     for (const std::string& a : args) command += " " + quote(a);
     for (const char* stale : {"status.txt", "stty.txt", "bridge.pid"}) rig::fs::remove(dir_ / stale);
     rig::writeFile(dir_ / "run.sh", "cd " + quote(dir_.string()) +

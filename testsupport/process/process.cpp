@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +23,33 @@ int countOf(const std::string& text, const std::string& needle) {
   return n;
 }
 
+std::vector<std::string> emulatorFor(const std::string& program) {
+#ifdef VARN_TEST_EMULATOR
+  // A cross-built test starts cross-built programs through the emulator (this host has
+  // no binfmt handler for them); the host's own tools (tmux, openFPGALoader) start as
+  // they are.
+  const std::string built = VARN_TEST_BUILD_DIR;
+  struct stat st {};
+  if (program.compare(0, built.size(), built) == 0 && ::stat(program.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+      ::access(program.c_str(), X_OK) == 0) {
+    std::vector<std::string> words;
+    std::string all = VARN_TEST_EMULATOR, word;
+    for (char c : all + ";") {
+      if (c != ';') {
+        word += c;
+      } else if (!word.empty()) {
+        words.push_back(word);
+        word.clear();
+      }
+    }
+    return words;
+  }
+#else
+  (void)program;
+#endif
+  return {};
+}
+
 Process::Process(const std::vector<std::string>& argv, const std::vector<std::string>& env, const std::string& dir,
                  const std::string& copyTo) {
   if (!copyTo.empty()) copy_ = std::fopen(copyTo.c_str(), "ab");
@@ -39,11 +67,30 @@ Process::Process(const std::vector<std::string>& argv, const std::vector<std::st
     close(pipeFds[0]);
     close(pipeFds[1]);
     if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(126);
-    for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
+    // The emulator goes before the first program of the build tree (a wrapper such as
+    // prlimit may come first), and a library for that program goes to it, not to the
+    // emulator.
+    std::vector<std::string> full;
+    std::vector<std::string> emulator;
+    for (const auto& a : argv) {
+      if (emulator.empty() && full.size() < argv.size()) {
+        emulator = emulatorFor(a);
+        if (!emulator.empty()) {
+          full.push_back(emulator[0]);
+          for (const auto& e : env)
+            if (e.rfind("LD_PRELOAD=", 0) == 0) full.insert(full.end(), {"-E", e});
+          full.insert(full.end(), emulator.begin() + 1, emulator.end());
+        }
+      }
+      full.push_back(a);
+    }
+    for (const auto& e : env) {
+      if (emulator.empty() || e.rfind("LD_PRELOAD=", 0) != 0) putenv(const_cast<char*>(e.c_str()));
+    }
     std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    for (const auto& a : full) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    execv(args[0], args.data());
+    execvp(args[0], args.data());
     _exit(127);
   }
   close(pipeFds[1]);

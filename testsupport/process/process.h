@@ -18,6 +18,10 @@
 
 namespace testsupport {
 
+// The words that must come before `program` to start it: the emulator of a cross build
+// for a program of the build tree, nothing otherwise.
+std::vector<std::string> emulatorFor(const std::string& program);
+
 class Process {
  public:
   struct Line {

@@ -1,0 +1,5 @@
+set(VARN_TRIPLET aarch64-linux-gnu)
+set(VARN_CROSS_NAME aarch64)
+set(CMAKE_SYSTEM_PROCESSOR aarch64)
+set(VARN_QEMU qemu-aarch64)
+include(${CMAKE_CURRENT_LIST_DIR}/linux-cross.cmake)

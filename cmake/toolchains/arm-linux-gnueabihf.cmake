@@ -1,0 +1,5 @@
+set(VARN_TRIPLET arm-linux-gnueabihf)
+set(VARN_CROSS_NAME armhf)
+set(CMAKE_SYSTEM_PROCESSOR armv7l)
+set(VARN_QEMU qemu-arm)
+include(${CMAKE_CURRENT_LIST_DIR}/linux-cross.cmake)
