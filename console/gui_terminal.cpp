@@ -58,7 +58,11 @@ int guiInit(char* why, size_t whySize) {
   }
   set_term(gScreen);
   std::atexit(restoreAtExit);
+#ifdef SIGHUP
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, noteSignal);
+#else
+  for (int sig : {SIGINT, SIGTERM}) std::signal(sig, noteSignal);
+#endif
 
   cbreak();
   nodelay(stdscr, TRUE);

@@ -7,11 +7,12 @@
 #include <cstdint>
 
 #ifdef _WIN32
+// The driver's own types are the system's (DWORD is unsigned long, 32 bits, there).
+#include <winsock2.h>
+#include <windows.h>
 #define VARN_FT_API extern "C" __declspec(dllexport)
 #else
 #define VARN_FT_API extern "C" __attribute__((visibility("default")))
-#endif
-
 using DWORD = uint32_t;
 using ULONG = uint32_t;
 using USHORT = uint16_t;
@@ -20,6 +21,7 @@ using UCHAR = uint8_t;
 using LPDWORD = DWORD*;
 using LPVOID = void*;
 using PCHAR = char*;
+#endif
 using FT_HANDLE = void*;
 using FT_STATUS = ULONG;
 using FT_DEVICE = ULONG;

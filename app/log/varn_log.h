@@ -5,6 +5,13 @@
 
 #include <mutex>
 
+// The formats are C99's everywhere (mingw-w64 builds with its own C99 printf).
+#ifdef __MINGW32__
+#define VARN_PRINTF(f, a) __attribute__((format(gnu_printf, f, a)))
+#else
+#define VARN_PRINTF(f, a) __attribute__((format(printf, f, a)))
+#endif
+
 constexpr int VARN_LOG_SLOTS = 50;
 constexpr int VARN_LOG_SLOT_SIZE = 1024;
 
@@ -16,8 +23,8 @@ extern char gLogBuffer[VARN_LOG_SLOTS][VARN_LOG_SLOT_SIZE];
 void VARNLogInit();
 
 // Takes logMutex, writes to the ring or standard output and to the log file.
-void VARNLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void VARNLog(const char* format, ...) VARN_PRINTF(1, 2);
 
 // Same output, without the lock and without the log-file copy: for callers that
 // already hold logMutex while printing a multi-part block. Returns 0.
-int VARNLogNL(const char* format, ...) __attribute__((format(printf, 1, 2)));
+int VARNLogNL(const char* format, ...) VARN_PRINTF(1, 2);

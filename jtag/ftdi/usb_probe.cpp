@@ -149,7 +149,7 @@ int enumD2XX() {
     }
     serial[sizeof serial - 1] = '\0';
     description[sizeof description - 1] = '\0';
-    VARNLog("Found %s (Serial: %s) ID %08x\n", description, serial, id);
+    VARNLog("Found %s (Serial: %s) ID %08x\n", description, serial, static_cast<unsigned>(id));
     const uint16_t pid = static_cast<uint16_t>(id & 0xFFFF);
     if (!probedPid(pid)) {
       VARNLog("Skipping probe of unknown PID\n");
@@ -158,7 +158,7 @@ int enumD2XX() {
     FT_HANDLE h = nullptr;
     FT_STATUS st = FT_Open(static_cast<int>(i), &h);
     if (st != FT_OK || h == nullptr) {
-      VARNLog("Failed to open device %i for probing (status %u)\n", static_cast<int>(i), st);
+      VARNLog("Failed to open device %i for probing (status %u)\n", static_cast<int>(i), static_cast<unsigned>(st));
       continue;
     }
     probeUSB(h, pid);

@@ -218,7 +218,7 @@ void ControllerServer::run() {
     if (varn_socket_valid(client_)) {
       FD_SET(client_, &r);
       if (!tx_.empty()) FD_SET(client_, &w);
-      if (client_ + 1 > nfds) nfds = client_ + 1;
+      if (static_cast<int>(client_) + 1 > nfds) nfds = static_cast<int>(client_) + 1;
     }
     int ready = varn_select(nfds, &r, &w, 1000);
     if (ready > 0 && varn_socket_valid(listener_) && FD_ISSET(listener_, &r)) {

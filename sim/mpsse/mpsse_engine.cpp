@@ -1,5 +1,7 @@
 #include "sim/mpsse/mpsse_engine.h"
 
+#include <numeric>
+
 #include "sim/core/bits.h"
 
 namespace varnsim {
@@ -40,11 +42,16 @@ void MpsseEngine::beginWrite(uint64_t ps, uint64_t psPerByte) {
 
 void MpsseEngine::advance(uint64_t n) {
   tcks_ += n;
+  // Picoseconds per tick are 10^12 / base, kept exact as mul / den in lowest terms (50000/3
+  // or 250000/3) with the fraction carried in rem_: plain 64-bit arithmetic, so the
+  // simulated clock is the same on every host, 32-bit Arm included.
   const uint64_t base = div5_ ? 12000000u : 60000000u;
-  const unsigned __int128 ticks = static_cast<unsigned __int128>(n) * (1u + divisor_) * (threePhase_ ? 3u : 2u);
-  const unsigned __int128 num = ticks * 1000000000000ull + rem_;
-  t_ += static_cast<uint64_t>(num / base);
-  rem_ = static_cast<uint64_t>(num % base);
+  const uint64_t g = std::gcd(uint64_t{1000000000000ull}, base);
+  const uint64_t mul = 1000000000000ull / g, den = base / g;
+  const uint64_t ticks = n * (1u + divisor_) * (threePhase_ ? 3u : 2u);
+  const uint64_t num = ticks % den * mul + rem_;
+  t_ += ticks / den * mul + num / den;
+  rem_ = num % den;
 }
 
 int MpsseEngine::argCount(uint8_t op) const {

@@ -116,7 +116,7 @@ class MpsseEngine {
   uint32_t remaining_ = 0;  // bytes (byte mode) still to shift
 
   uint64_t t_ = 0;          // picoseconds
-  uint64_t rem_ = 0;        // fraction of a picosecond, in base-clock units
+  uint64_t rem_ = 0;        // fraction of a picosecond, in 1/den of one (see advance)
   uint64_t tcks_ = 0;
   uint64_t arrivalPs_ = 0, psPerByte_ = 0, writeBytes_ = 0;
   MpsseCounters counters_;
