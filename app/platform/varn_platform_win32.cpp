@@ -249,7 +249,10 @@ int varn_send_all(varn_socket s, const void* data, size_t len) {
   return 0;
 }
 
-bool varn_error_is_addrinuse() { return tLastError == WSAEADDRINUSE; }
+// A port held with SO_EXCLUSIVEADDRUSE (as this program holds its own) refuses a second
+// bind with WSAEACCES, and so do the ranges Windows reserves for itself: either way the
+// port is taken and the next one should be tried.
+bool varn_error_is_addrinuse() { return tLastError == WSAEADDRINUSE || tLastError == WSAEACCES; }
 bool varn_error_is_interrupted() { return tLastError == WSAEINTR; }
 bool varn_error_would_block() { return tLastError == WSAEWOULDBLOCK; }
 int varn_error_code() { return tLastError; }
