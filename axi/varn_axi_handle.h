@@ -39,6 +39,9 @@ struct _VARNAXI {
   // has ended, so no thread can ever select or send on a reused descriptor number.
   varn_socket sock = VARN_INVALID_SOCKET;
   std::atomic<bool> connected{false};
+  // Set by destroy after its shutdown: the receive thread then reads even without a
+  // readiness report (it gets the end at once).
+  std::atomic<bool> closing{false};
   std::string host;
   uint16_t port = 0;
   VARNAXIInterruptCallback irqCallbacks[4] = {};

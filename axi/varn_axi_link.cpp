@@ -174,7 +174,10 @@ void VARNAXIDestroy(_VARNAXI** handle) {
   _VARNAXI* axi = *handle;
   *handle = nullptr;
   // The shutdown wakes the receive thread, which leaves through its disconnected path.
+  // Windows does not end a select for the socket's own shutdown: there the thread
+  // reads the shut socket once its 10 ms wait ends, because `closing` is set.
   if (axi->connected) varn_shutdown_socket(axi->sock);
+  axi->closing = true;
   if (axi->workThread.joinable()) axi->workThread.join();
   axi->connected = false;
   if (varn_socket_valid(axi->sock)) varn_close_socket(axi->sock);
@@ -312,7 +315,7 @@ void _VARNAXIWorkThread(_VARNAXI* axi) {
       VARNLog("Select Error: %i\n", r);
       return;
     }
-    if (r == 0) continue;
+    if (r == 0 && !axi->closing) continue;
     long n = varn_recv(axi->sock, buf, sizeof(buf));
     if (n < 0 && varn_error_is_interrupted()) continue;
     if (n <= 0) {

@@ -6,6 +6,8 @@
 #   scripts/setup.sh aarch64 armhf    also what the cross builds of those presets need
 #                                     (Debian's cross compilers, the target's -dev
 #                                     packages through multiarch, qemu-user for tests)
+#   scripts/setup.sh windows          mingw-w64 and wine (ncurses for it is built by
+#                                     scripts/mingw_ncurses.sh at configure time)
 set -euo pipefail
 
 arches=()
@@ -14,7 +16,8 @@ for target in "$@"; do
   case "$target" in
     aarch64) arches+=(arm64) ;;
     armhf) arches+=(armhf) ;;
-    *) echo "setup.sh: unknown target '$target' (aarch64 or armhf)" >&2; exit 2 ;;
+    windows) cross+=(mingw-w64 wine wine64 dpkg-dev) ;;
+    *) echo "setup.sh: unknown target '$target' (aarch64, armhf or windows)" >&2; exit 2 ;;
   esac
 done
 for a in "${arches[@]}"; do

@@ -42,6 +42,13 @@ int varn_net_init() {
   return 0;
 }
 
+namespace {
+// Every program that links this layer (the simulators and the tests as well as the
+// bridge, which also starts it first thing) gets Winsock before its first socket;
+// WSAStartup counts its callers, so a second start is harmless.
+const int kWinsockStarted = varn_net_init();
+}  // namespace
+
 int varn_timer_resolution_init() { return timeBeginPeriod(1) == TIMERR_NOERROR ? 0 : -1; }
 
 varn_socket varn_tcp_socket() {

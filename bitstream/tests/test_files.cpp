@@ -1,9 +1,9 @@
 #include "bitstream/tests/test_files.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
+#include <random>
+#include <string>
 
 #include "app/log/varn_log.h"
 #include "app/settings/varn_settings.h"
@@ -11,11 +11,19 @@
 namespace bittest {
 
 TempDir::TempDir() {
-  std::string tmpl = (std::filesystem::temp_directory_path() / "varn_bit_XXXXXX").string();
-  std::vector<char> buf(tmpl.begin(), tmpl.end());
-  buf.push_back('\0');
-  if (mkdtemp(buf.data()) == nullptr) std::abort();
-  dir_ = buf.data();
+  // A name no other test process (or earlier run) holds: create_directory fails on one
+  // that exists, so the first free one is ours.
+  std::random_device seed;
+  std::mt19937_64 pick(seed());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const auto candidate = std::filesystem::temp_directory_path() / ("varn_bit_" + std::to_string(pick() % 1000000000));
+    std::error_code ec;
+    if (std::filesystem::create_directory(candidate, ec) && !ec) {
+      dir_ = candidate.string();
+      return;
+    }
+  }
+  std::abort();
 }
 
 TempDir::~TempDir() {

@@ -80,8 +80,8 @@ TEST_F(Validate, IdentificationPacketDecidesIgnoringTheVersionField) {
   vu9p.idcodes[0] = 0x24B31093;
   EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(&vu9p, 0, vu9pFile.c_str()), 0);
   // Only the top four bits are ignored.
-  const std::string near = dir.write("near.bit", bittest::smallBit(0x04B31092));
-  EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(&vu9p, 0, near.c_str()), 7);
+  const std::string nearby = dir.write("near.bit", bittest::smallBit(0x04B31092));
+  EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(&vu9p, 0, nearby.c_str()), 7);
 }
 
 TEST_F(Validate, OnlyTheFirst1024BytesAreSearched) {
@@ -125,7 +125,7 @@ TEST_F(Validate, ABrokenPatternRestartsWithoutRetryingTheBreakingByte) {
   EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(&oddDevice, 0, dir.write("odd.bit", odd).c_str()), 0);
   // An empty file identifies nothing; a folder (like a FIFO or a device) is no file.
   EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(&vu9p, 0, dir.write("empty.bit", {}).c_str()), 4);
-  ASSERT_EQ(mkdir(dir.path("folder.bit").c_str(), 0700), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(dir.path("folder.bit")));
   EXPECT_EQ(VARNJtagBitstreamIsValidForDevice(&vu9p, 0, dir.path("folder.bit").c_str()), 8);
 }
 

@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <unistd.h>
 
 #include "app/log/varn_log.h"
 #include "app/settings/varn_settings.h"
@@ -163,10 +160,9 @@ void ScriptedController::clear() {
 }
 
 LogCapture::LogCapture() {
-  char name[] = "/tmp/coe_test_log_XXXXXX";
-  int fd = mkstemp(name);
-  path_ = name;
-  logFile = fdopen(fd, "w+");
+  std::lock_guard<std::mutex> hold(logMutex);
+  file_ = std::tmpfile();
+  logFile = file_;
 }
 
 LogCapture& LogCapture::get() {
@@ -174,22 +170,23 @@ LogCapture& LogCapture::get() {
   return capture;
 }
 
-static std::string readAll(const std::string& path) {
-  {
-    std::lock_guard<std::mutex> hold(logMutex);
-    std::fflush(logFile);
-  }
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+std::string LogCapture::all() {
+  std::lock_guard<std::mutex> hold(logMutex);
+  if (file_ == nullptr) return {};
+  std::fflush(file_);
+  const long end = std::ftell(file_);
+  std::string out(size_t(end > 0 ? end : 0), '\0');
+  std::fseek(file_, 0, SEEK_SET);
+  out.resize(std::fread(out.data(), 1, out.size(), file_));
+  std::fseek(file_, 0, SEEK_END);
+  return out;
 }
 
-size_t LogCapture::mark() { return readAll(path_).size(); }
+size_t LogCapture::mark() { return all().size(); }
 
 std::string LogCapture::since(size_t mark) {
-  std::string all = readAll(path_);
-  return mark <= all.size() ? all.substr(mark) : std::string();
+  const std::string text = all();
+  return mark <= text.size() ? text.substr(mark) : std::string();
 }
 
 bool LogCapture::waitFor(size_t mark, const std::string& text, int timeoutMs) {

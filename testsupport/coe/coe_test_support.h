@@ -89,7 +89,8 @@ class LogCapture {
 
  private:
   LogCapture();
-  std::string path_;
+  std::string all();
+  std::FILE* file_ = nullptr;
 };
 
 // Waits until the predicate holds; false after the time-out.
