@@ -16,7 +16,7 @@ for target in "$@"; do
   case "$target" in
     aarch64) arches+=(arm64) ;;
     armhf) arches+=(armhf) ;;
-    windows) cross+=(mingw-w64 wine wine64 dpkg-dev) ;;
+    windows) cross+=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev) ;;
     *) echo "setup.sh: unknown target '$target' (aarch64, armhf or windows)" >&2; exit 2 ;;
   esac
 done

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -113,6 +114,16 @@ varn_walltime varn_now();                 // wall-clock time with microseconds
 uint64_t varn_monotonic_ns();             // for intervals and deadlines
 void varn_sleep_us(uint64_t us);
 void varn_sleep_ms(uint64_t ms);
+
+// --- files ---------------------------------------------------------------------
+
+// Opens a regular file for reading ("rb") without ever waiting on it (a FIFO that no
+// one writes would hold the caller for ever): the stream, or nullptr with the reason
+// in *why ("not a regular file" or the system's text).
+std::FILE* varn_open_regular_file(const char* path, const char** why);
+// 64-bit seek and tell on any file size. 0 / the position, or -1.
+int varn_fseek64(std::FILE* f, int64_t offset, int whence);
+int64_t varn_ftell64(std::FILE* f);
 
 // --- console -------------------------------------------------------------------
 

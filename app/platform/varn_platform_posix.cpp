@@ -7,8 +7,10 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -224,5 +226,32 @@ void varn_sleep_us(uint64_t us) {
 void varn_sleep_ms(uint64_t ms) { varn_sleep_us(ms * 1000); }
 
 bool varn_is_terminal(int stdStream) { return isatty(stdStream) == 1; }
+
+std::FILE* varn_open_regular_file(const char* path, const char** why) {
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    *why = std::strerror(errno);
+    return nullptr;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    *why = "not a regular file";
+    ::close(fd);
+    return nullptr;
+  }
+  // Reads of a regular file do not wait; the flag only kept the open from waiting.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (f == nullptr) {
+    *why = std::strerror(errno);
+    ::close(fd);
+  }
+  return f;
+}
+
+int varn_fseek64(std::FILE* f, int64_t offset, int whence) { return ::fseeko(f, static_cast<off_t>(offset), whence); }
+
+int64_t varn_ftell64(std::FILE* f) { return static_cast<int64_t>(::ftello(f)); }
 
 #endif  // !_WIN32

@@ -5,12 +5,15 @@
 #include "app/log/varn_log.h"
 
 #include <io.h>
+#include <sys/stat.h>
 #include <mstcpip.h>
 #include <windows.h>
 #include <mmsystem.h>
 
 #include <chrono>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -322,5 +325,24 @@ void varn_sleep_us(uint64_t us) { std::this_thread::sleep_for(std::chrono::micro
 void varn_sleep_ms(uint64_t ms) { Sleep(static_cast<DWORD>(ms)); }
 
 bool varn_is_terminal(int stdStream) { return _isatty(stdStream) != 0; }
+
+std::FILE* varn_open_regular_file(const char* path, const char** why) {
+  struct _stat64 st {};
+  if (_stat64(path, &st) != 0) {
+    *why = std::strerror(errno);
+    return nullptr;
+  }
+  if ((st.st_mode & _S_IFMT) != _S_IFREG) {
+    *why = "not a regular file";
+    return nullptr;
+  }
+  std::FILE* f = std::fopen(path, "rb");
+  if (f == nullptr) *why = std::strerror(errno);
+  return f;
+}
+
+int varn_fseek64(std::FILE* f, int64_t offset, int whence) { return _fseeki64(f, offset, whence); }
+
+int64_t varn_ftell64(std::FILE* f) { return _ftelli64(f); }
 
 #endif  // _WIN32
