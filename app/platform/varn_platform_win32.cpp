@@ -31,7 +31,15 @@ int setIntOption(varn_socket s, int level, int name, int value) {
   return ::setsockopt(s, level, name, reinterpret_cast<const char*>(&value), sizeof(value)) == 0 ? 0 : fail();
 }
 
-bool parse(const char* dotted, in_addr* out) { return ::inet_pton(AF_INET, dotted, out) == 1; }
+// An IPv4 socket address from dotted text; false (WSAEINVAL kept) when it is none.
+bool addressOf(const char* dotted, uint16_t port, sockaddr_in* a) {
+  *a = sockaddr_in{};
+  a->sin_family = AF_INET;
+  a->sin_port = htons(port);
+  if (::inet_pton(AF_INET, dotted, &a->sin_addr) == 1) return true;
+  tLastError = WSAEINVAL;
+  return false;
+}
 
 }  // namespace
 
@@ -109,13 +117,8 @@ int varn_bind_any(varn_socket s, uint16_t port) {
 }
 
 int varn_bind_ipv4(varn_socket s, const char* dotted, uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  if (!parse(dotted, &a.sin_addr)) {
-    tLastError = WSAEINVAL;
-    return -1;
-  }
+  sockaddr_in a;
+  if (!addressOf(dotted, port, &a)) return -1;
   return ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0 ? 0 : fail();
 }
 
@@ -150,24 +153,14 @@ int varn_parse_ipv4(const char* dotted, uint32_t* outNetOrder) {
 }
 
 int varn_connect_ipv4(varn_socket s, const char* dotted, uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  if (!parse(dotted, &a.sin_addr)) {
-    tLastError = WSAEINVAL;
-    return -1;
-  }
+  sockaddr_in a;
+  if (!addressOf(dotted, port, &a)) return -1;
   return ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0 ? 0 : fail();
 }
 
 int varn_connect_ipv4_timeout(varn_socket s, const char* dotted, uint16_t port, int64_t timeoutUs) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  if (!parse(dotted, &a.sin_addr)) {
-    tLastError = WSAEINVAL;
-    return -1;
-  }
+  sockaddr_in a;
+  if (!addressOf(dotted, port, &a)) return -1;
   if (varn_set_nonblocking(s, true) != 0) return -1;
   if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0) return 0;
   if (WSAGetLastError() != WSAEWOULDBLOCK) return fail();
