@@ -68,7 +68,12 @@ class WindowsBridge : public ::testing::Test {
     bool ok = fs::exists(prefix_ / "system.reg");
     if (!ok) {
       testsupport::Process boot({"/usr/bin/env", "wineboot", "--init"}, wineEnv(), dir_.string());
-      ok = boot.waitExit(180) == 0 && fs::exists(prefix_ / "system.reg");
+      boot.waitExit(180);
+      // wineserver writes the registry files a little after wineboot returns.
+      testsupport::Process settle({"/usr/bin/env", "wineserver", "--wait"}, wineEnv(), dir_.string());
+      settle.waitExit(60);
+      for (int i = 0; i < 300 && !fs::exists(prefix_ / "system.reg"); ++i) varn_sleep_ms(100);
+      ok = fs::exists(prefix_ / "system.reg");
     }
     ::close(fd);
     return ok;
