@@ -5,7 +5,7 @@
 # usage: scripts/fuzz.sh TARGET|all [SECONDS]     (default 60 seconds per target)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-declare -A area=([axi_assembler_fuzz]=axi [coe_link_rx_fuzz]=coe [mgmt_frame_fuzz]=mgmt [controller_fuzz]=controller [cli_fuzz]=cli)
+declare -A area=([xvc_stream_fuzz]=xvc [axi_assembler_fuzz]=axi [coe_link_rx_fuzz]=coe [mgmt_frame_fuzz]=mgmt [controller_fuzz]=controller [cli_fuzz]=cli)
 target=${1:-}
 seconds=${2:-60}
 if [ -z "$target" ] || { [ "$target" != all ] && [ -z "${area[$target]:-}" ]; }; then
