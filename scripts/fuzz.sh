@@ -1,19 +1,22 @@
 #!/usr/bin/env bash
 # Runs one libFuzzer target (or all of them) for a while: builds the fuzz preset (clang,
-# ASan + UBSan), starts from the target's seed corpus in fuzz/<area>/corpus (copied,
-# so new inputs stay in build/fuzz/corpus/<target>), and fails on the first finding.
+# ASan + UBSan), starts from the target's seed corpus (the map below, copied,
+# so new inputs stay in build/fuzz/corpus/<target>) and fails on the first finding.
 # usage: scripts/fuzz.sh TARGET|all [SECONDS]     (default 60 seconds per target)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-declare -A area=([xvc_stream_fuzz]=xvc [axi_assembler_fuzz]=axi [coe_link_rx_fuzz]=coe [mgmt_frame_fuzz]=mgmt [controller_fuzz]=controller [cli_fuzz]=cli)
+# Each target and the folder of its seed corpus.
+declare -A seeds=([xvc_stream_fuzz]=fuzz/xvc/corpus [mgmt_request_fuzz]=fuzz/mgmt/request_corpus
+  [axi_assembler_fuzz]=fuzz/axi/corpus [coe_link_rx_fuzz]=fuzz/coe/corpus [mgmt_frame_fuzz]=fuzz/mgmt/corpus
+  [controller_fuzz]=fuzz/controller/corpus [cli_fuzz]=fuzz/cli/corpus)
 target=${1:-}
 seconds=${2:-60}
-if [ -z "$target" ] || { [ "$target" != all ] && [ -z "${area[$target]:-}" ]; }; then
-  echo "usage: scripts/fuzz.sh TARGET|all [SECONDS]; targets: ${!area[*]}" >&2
+if [ -z "$target" ] || { [ "$target" != all ] && [ -z "${seeds[$target]:-}" ]; }; then
+  echo "usage: scripts/fuzz.sh TARGET|all [SECONDS]; targets: ${!seeds[*]}" >&2
   exit 2
 fi
 targets=("$target")
-[ "$target" = all ] && targets=("${!area[@]}")
+[ "$target" = all ] && targets=("${!seeds[@]}")
 
 cmake --preset fuzz > build-fuzz-configure.log 2>&1 || { cat build-fuzz-configure.log; exit 1; }
 rm -f build-fuzz-configure.log
@@ -21,14 +24,13 @@ cmake --build --preset fuzz --target "${targets[@]}"
 for t in "${targets[@]}"; do
   dir="build/fuzz/corpus/$t"
   mkdir -p "$dir"
-  seeds="fuzz/${area[$t]}/corpus"
-  [ -d "$seeds" ] && cp -n "$seeds"/* "$dir"/ 2>/dev/null || true
+  [ -d "${seeds[$t]}" ] && cp -n "${seeds[$t]}"/* "$dir"/ 2>/dev/null || true
   bin=$(find build/fuzz/fuzz -type f -name "$t" -perm -u+x | head -1)
   echo "== $t for $seconds s (corpus $dir)"
   # Findings are written into build/fuzz/findings; add a finding to the seeds once fixed.
   mkdir -p build/fuzz/findings
   rm -f build/fuzz/findings/"$t"-*
-  "$bin" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
+  "$bin" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 -close_fd_mask=3 \
     -artifact_prefix=build/fuzz/findings/"$t"- "$dir" 2>&1 | grep -E "^(Done|stat::number_of_executed_units|==[0-9]+==ERROR|SUMMARY)" || true
   if ls build/fuzz/findings/"$t"-* > /dev/null 2>&1; then
     echo "FAIL: $t found inputs that break it: $(ls build/fuzz/findings/"$t"-*)"
