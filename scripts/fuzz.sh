@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # Each target and the folder of its seed corpus.
 declare -A seeds=([xvc_stream_fuzz]=fuzz/xvc/corpus [mgmt_request_fuzz]=fuzz/mgmt/request_corpus [bitstream_fuzz]=fuzz/bitstream/corpus [axi_bridge_fuzz]=fuzz/axi/bridge_corpus
-  [axi_assembler_fuzz]=fuzz/axi/corpus [coe_link_rx_fuzz]=fuzz/coe/corpus [mgmt_frame_fuzz]=fuzz/mgmt/corpus
+  [axi_assembler_fuzz]=fuzz/axi/assembler_corpus [coe_link_rx_fuzz]=fuzz/coe/corpus [mgmt_frame_fuzz]=fuzz/mgmt/frame_corpus
   [controller_fuzz]=fuzz/controller/corpus [cli_fuzz]=fuzz/cli/corpus)
 target=${1:-}
 seconds=${2:-60}

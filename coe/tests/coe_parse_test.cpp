@@ -1,6 +1,9 @@
 // The packet reassembler fed directly, chunk by chunk, on a link that has no thread.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 
 #include "coe/coe_link_internal.h"
@@ -163,6 +166,19 @@ TEST(CoEParse, RandomStreamsKeepEveryBound) {
     ASSERT_TRUE(varnCoELinkRxFuzzOne(in.data(), in.size())) << "round " << round;
   }
   gUseGUI = gui;
+}
+
+// The seed corpus the fuzzer starts from.
+TEST(CoEParse, EverySeedKeepsEveryBound) {
+  LogCapture::get();
+  size_t seeds = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(VARN_COE_LINK_RX_CORPUS)) {
+    std::ifstream f(entry.path(), std::ios::binary);
+    const std::vector<uint8_t> in((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(varnCoELinkRxFuzzOne(in.data(), in.size())) << entry.path();
+    ++seeds;
+  }
+  EXPECT_GE(seeds, 10u);
 }
 
 }  // namespace

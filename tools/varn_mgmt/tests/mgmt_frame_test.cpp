@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -149,6 +152,18 @@ TEST(MgmtFrame, DamagedFramesAreNamedAndRandomStreamsStayConsistent) {
     m.resize(rng() % (m.size() + 1));
     ASSERT_TRUE(varnFrameFuzzOne(m.data(), m.size()).consistent) << round;
   }
+}
+
+// The seed corpus the fuzzer starts from.
+TEST(MgmtFrame, EverySeedParsesTheSameInEveryCut) {
+  size_t seeds = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(VARN_MGMT_FRAME_CORPUS)) {
+    std::ifstream f(entry.path(), std::ios::binary);
+    const std::vector<uint8_t> in((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(varnFrameFuzzOne(in.data(), in.size()).consistent) << entry.path();
+    ++seeds;
+  }
+  EXPECT_GE(seeds, 10u);
 }
 
 }  // namespace
