@@ -8,13 +8,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
 #include "coe/coe_link_internal.h"
 
 inline bool varnCoELinkRxFuzzOne(const uint8_t* data, size_t size) {
   if (size == 0) return true;
-  std::unique_ptr<_VNCoELink> link(new _VNCoELink());
+  // The link is large (its UART rings alone are 256 KiB): made once, and what the
+  // receive side reads or writes is put back to a fresh link's state for every case.
+  static _VNCoELink* const link = new _VNCoELink();
+  link->rxLen = 0;
+  std::memset(link->uartHead, 0, sizeof link->uartHead);
+  std::memset(link->uartTail, 0, sizeof link->uartTail);
+  for (CoeTransaction& t : link->slots) t = CoeTransaction{};
+  for (CoeTransaction& t : link->posts) t = CoeTransaction{};
+  link->helloPending = 0;
   constexpr uint32_t kCap[4] = {0, 3, 64, 4096};
   static uint8_t buffers[4][4096 + 16];
   std::memset(buffers, 0xC5, sizeof buffers);
@@ -31,7 +38,7 @@ inline bool varnCoELinkRxFuzzOne(const uint8_t* data, size_t size) {
   size--;
   while (size > 0) {
     uint32_t n = step < size ? step : static_cast<uint32_t>(size);
-    _VNCoELinkParsePacket(link.get(), data, n);
+    _VNCoELinkParsePacket(link, data, n);
     data += n;
     size -= n;
     step = step * 7 % 23 + 1;
