@@ -1,8 +1,20 @@
-# varn_add_gtest(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>] [TIMEOUT <s>])
+# varn_add_gtest(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>] [TIMEOUT <s>]
+#                [THREADS])
 # Builds one GoogleTest binary and registers each of its tests with CTest.
 # Label "soak" marks long runs that CI only runs briefly; "e2e" marks tests of the real binary.
+# THREADS marks a binary whose tests start threads (in it, or in the programs it runs):
+# label "threads", and a dependency of the target varn_threaded_tests, which the
+# ThreadSanitizer run of CI builds and runs alone. The discovered tests get only the
+# first label: "threads" goes first.
 function(varn_add_gtest name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "THREADS" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(T_THREADS)
+    list(PREPEND T_LABELS threads)
+    if(NOT TARGET varn_threaded_tests)
+      add_custom_target(varn_threaded_tests)
+    endif()
+    add_dependencies(varn_threaded_tests ${name})
+  endif()
   add_executable(${name} ${T_SOURCES})
   varn_warnings(${name})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
