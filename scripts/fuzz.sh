@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs one libFuzzer target (or all of them) for a while: builds the fuzz preset (clang,
-# ASan + UBSan), starts from the target's seed corpus (the map below, copied,
-# so new inputs stay in build/fuzz/corpus/<target>) and fails on the first finding.
+# Runs one libFuzzer target (or all of them) for a while: builds it in the asan build
+# (clang, ASan + UBSan, coverage in every library), starts from the target's seed
+# corpus (the map below, copied, so new inputs stay in build/fuzz/corpus/<target>) and
+# fails on the first finding.
 # usage: scripts/fuzz.sh TARGET|all [SECONDS]     (default 60 seconds per target)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,7 +26,7 @@ for t in "${targets[@]}"; do
   dir="build/fuzz/corpus/$t"
   mkdir -p "$dir"
   [ -d "${seeds[$t]}" ] && cp -n "${seeds[$t]}"/* "$dir"/ 2>/dev/null || true
-  bin=$(find build/fuzz/fuzz -type f -name "$t" -perm -u+x | head -1)
+  bin=$(find build/asan/fuzz -type f -name "$t" -perm -u+x | head -1)
   echo "== $t for $seconds s (corpus $dir)"
   # Findings are written into build/fuzz/findings; add a finding to the seeds once fixed.
   mkdir -p build/fuzz/findings

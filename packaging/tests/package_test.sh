@@ -135,10 +135,11 @@ ftdi FT232H serial=PKG00001
 channel A jtag=one
 BOARD
 port2=$(free_port 1)
-# (A sanitizer build of the program lets the preloaded library come first.)
-ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0 \
-VARNSIM_BOARDS="$work/board.txt" LD_PRELOAD="$stage/usr/lib/varn-tcp-bridge/libvarn_ftdisim.so" \
-  timeout 180 "$bridge" -a -q -p "$port2" > "$work/ftdi.out" 2>&1 &
+# The library is preloaded into the program only, not into timeout: a sanitizer build's
+# library needs the sanitizer runtime the program brings (and lets it come first).
+ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0 VARNSIM_BOARDS="$work/board.txt" \
+  timeout 180 env LD_PRELOAD="$stage/usr/lib/varn-tcp-bridge/libvarn_ftdisim.so" "$bridge" -a -q -p "$port2" \
+  > "$work/ftdi.out" 2>&1 &
 pids+=($!)
 check "FTDI scan through the installed simulated driver" wait_for "$work/ftdi.out" "IDCODE(04b31093) Name: VU9P" 30
 check "JTAG-UART echo through the installed program" echo_through "$port2" "over jtag"
