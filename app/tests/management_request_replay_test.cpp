@@ -4,14 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "fuzz/mgmt/request_fuzz_body.h"
+#include "testsupport/corpus.h"
 
 namespace {
 
@@ -23,15 +21,14 @@ TEST(ManagementRequestReplay, EverySeedRaisesTheRequestsItsPiecesHold) {
                                                             {"load_long_name", {0, 0, 0}},
                                                             {"garbage_then_request", {0, 1, 0}}};
   size_t seeds = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(VARN_MGMT_REQUEST_CORPUS)) {
-    std::ifstream f(entry.path(), std::ios::binary);
-    const std::vector<uint8_t> in((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  for (const VarnSeed& seed : varnReadCorpus(VARN_MGMT_REQUEST_CORPUS)) {
+    const std::vector<uint8_t>& in = seed.bytes;
     const VarnMgmtRequestFuzzResult r = varnMgmtRequestFuzzOne(in.data(), in.size());
-    EXPECT_TRUE(r.consistent) << entry.path();
-    const auto want = raised.find(entry.path().filename().string());
+    EXPECT_TRUE(r.consistent) << seed.name;
+    const auto want = raised.find(seed.name);
     if (want == raised.end()) continue;
     ++seeds;
-    EXPECT_EQ((std::array<int, 3>{r.deviceLists, r.telemetries, r.loads}), want->second) << entry.path();
+    EXPECT_EQ((std::array<int, 3>{r.deviceLists, r.telemetries, r.loads}), want->second) << seed.name;
   }
   EXPECT_EQ(seeds, raised.size());
 }

@@ -3,12 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "fuzz/axi/assembler_fuzz_body.h"
+#include "testsupport/corpus.h"
 
 namespace {
 
@@ -52,10 +50,9 @@ TEST(AxiAssemblerReplay, CraftedInputsKeepTheAssemblerInvariants) {
 // The seed corpus the fuzzer starts from (the first byte of each picks the cuts).
 TEST(AxiAssemblerReplay, EverySeedKeepsTheAssemblerInvariants) {
   size_t seeds = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(VARN_AXI_ASSEMBLER_CORPUS)) {
-    std::ifstream f(entry.path(), std::ios::binary);
-    const std::vector<uint8_t> in((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    EXPECT_TRUE(varnAssemblerFuzzOne(in.data(), in.size()).consistent) << entry.path();
+  for (const VarnSeed& seed : varnReadCorpus(VARN_AXI_ASSEMBLER_CORPUS)) {
+    const std::vector<uint8_t>& in = seed.bytes;
+    EXPECT_TRUE(varnAssemblerFuzzOne(in.data(), in.size()).consistent) << seed.name;
     ++seeds;
   }
   EXPECT_GE(seeds, 10u);

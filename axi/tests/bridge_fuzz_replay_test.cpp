@@ -4,15 +4,13 @@
 // closes only its client; no number stays in use.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "fuzz/axi/bridge_fuzz_body.h"
+#include "testsupport/corpus.h"
 
 namespace {
 
@@ -23,16 +21,15 @@ TEST(AxiBridgeFuzzReplay, EverySeedGetsItsOwnAnswersBack) {
       {"bulk_refused", {2, 1}},        {"interrupt_masks", {2, 0}},        {"garbage_between", {2, 0}},
       {"sealed_blocks", {15, 0}}};
   size_t seeds = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(VARN_AXI_BRIDGE_CORPUS)) {
-    std::ifstream f(entry.path(), std::ios::binary);
-    const std::vector<uint8_t> in((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  for (const VarnSeed& seed : varnReadCorpus(VARN_AXI_BRIDGE_CORPUS)) {
+    const std::vector<uint8_t>& in = seed.bytes;
     const bridgefuzz::Result r = bridgefuzz::fuzzOne(in.data(), in.size());
-    EXPECT_TRUE(r.consistent) << entry.path() << " (VARN_FUZZ_DEBUG=1 says which property broke)";
-    const auto want = outcome.find(entry.path().filename().string());
+    EXPECT_TRUE(r.consistent) << seed.name << " (VARN_FUZZ_DEBUG=1 says which property broke)";
+    const auto want = outcome.find(seed.name);
     if (want == outcome.end()) continue;
     ++seeds;
-    EXPECT_EQ(r.answers, want->second.first) << entry.path();
-    EXPECT_EQ(r.refused, want->second.second) << entry.path();
+    EXPECT_EQ(r.answers, want->second.first) << seed.name;
+    EXPECT_EQ(r.refused, want->second.second) << seed.name;
   }
   EXPECT_EQ(seeds, outcome.size());
 }

@@ -4,14 +4,12 @@
 // configuration register whole.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "fuzz/bitstream/bitstream_fuzz_body.h"
+#include "testsupport/corpus.h"
 
 namespace {
 
@@ -22,19 +20,18 @@ TEST(BitstreamFuzzReplay, EverySeedIsJudgedByItsIdentificationAndLoadedWholeOrNo
                                                  {"empty", 4}};
   varn_bit_set_coe_status_pause_ms(0);
   size_t seeds = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(VARN_BITSTREAM_CORPUS)) {
-    std::ifstream f(entry.path(), std::ios::binary);
-    const std::vector<uint8_t> in((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  for (const VarnSeed& seed : varnReadCorpus(VARN_BITSTREAM_CORPUS)) {
+    const std::vector<uint8_t>& in = seed.bytes;
     const bitfuzz::Result r = bitfuzz::fuzzOne(in.data(), in.size());
-    EXPECT_TRUE(r.consistent) << entry.path();
-    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(r.consistent) << seed.name;
+    const std::string name = seed.name;
     if (name == "declares_more") {
       EXPECT_EQ(r.load, 6);
     }
     const auto want = validation.find(name);
     if (want == validation.end()) continue;
     ++seeds;
-    EXPECT_EQ(r.validation, want->second) << entry.path();
+    EXPECT_EQ(r.validation, want->second) << seed.name;
   }
   EXPECT_EQ(seeds, validation.size());
   varn_bit_set_coe_status_pause_ms(1000);

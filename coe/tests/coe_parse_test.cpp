@@ -1,9 +1,6 @@
 // The packet reassembler fed directly, chunk by chunk, on a link that has no thread.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 
 #include "coe/coe_link_internal.h"
@@ -139,6 +136,7 @@ TEST(CoEParse, LargestPacketFitsAndAnEmptyUartPacketIsReported) {
 
 #include "app/settings/varn_settings.h"
 #include "fuzz/coe/link_rx_fuzz_body.h"
+#include "testsupport/corpus.h"
 
 namespace {
 
@@ -172,10 +170,9 @@ TEST(CoEParse, RandomStreamsKeepEveryBound) {
 TEST(CoEParse, EverySeedKeepsEveryBound) {
   LogCapture::get();
   size_t seeds = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(VARN_COE_LINK_RX_CORPUS)) {
-    std::ifstream f(entry.path(), std::ios::binary);
-    const std::vector<uint8_t> in((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    EXPECT_TRUE(varnCoELinkRxFuzzOne(in.data(), in.size())) << entry.path();
+  for (const VarnSeed& seed : varnReadCorpus(VARN_COE_LINK_RX_CORPUS)) {
+    const std::vector<uint8_t>& in = seed.bytes;
+    EXPECT_TRUE(varnCoELinkRxFuzzOne(in.data(), in.size())) << seed.name;
     ++seeds;
   }
   EXPECT_GE(seeds, 10u);

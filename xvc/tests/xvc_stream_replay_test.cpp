@@ -3,14 +3,12 @@
 // not depend on how the stream is cut and are the ones XVC 1.0 asks for.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "fuzz/xvc/xvc_stream_fuzz_body.h"
+#include "testsupport/corpus.h"
 
 namespace {
 
@@ -21,15 +19,14 @@ TEST(XvcStreamReplay, EverySeedGivesTheProtocolsRepliesWhateverTheCut) {
       {"zero_and_odd_bits", 3},        {"negative_length", 20}, {"unknown_command", 4},
       {"cut_shift", 20}};
   size_t seeds = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(VARN_XVC_CORPUS)) {
-    std::ifstream f(entry.path(), std::ios::binary);
-    const std::vector<uint8_t> in((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  for (const VarnSeed& seed : varnReadCorpus(VARN_XVC_CORPUS)) {
+    const std::vector<uint8_t>& in = seed.bytes;
     const xvcfuzz::Result r = xvcfuzz::fuzzOne(in.data(), in.size());
-    EXPECT_TRUE(r.consistent) << entry.path();
-    const auto want = replyBytes.find(entry.path().filename().string());
+    EXPECT_TRUE(r.consistent) << seed.name;
+    const auto want = replyBytes.find(seed.name);
     if (want != replyBytes.end()) {
       ++seeds;
-      EXPECT_EQ(r.replyBytes, want->second) << entry.path();
+      EXPECT_EQ(r.replyBytes, want->second) << seed.name;
     }
   }
   EXPECT_EQ(seeds, replyBytes.size());

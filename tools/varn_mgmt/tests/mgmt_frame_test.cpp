@@ -3,15 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "fuzz/mgmt/frame_fuzz_body.h"
 #include "tools/varn_mgmt/mgmt_frame.h"
+#include "testsupport/corpus.h"
 
 namespace {
 
@@ -157,10 +155,9 @@ TEST(MgmtFrame, DamagedFramesAreNamedAndRandomStreamsStayConsistent) {
 // The seed corpus the fuzzer starts from.
 TEST(MgmtFrame, EverySeedParsesTheSameInEveryCut) {
   size_t seeds = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(VARN_MGMT_FRAME_CORPUS)) {
-    std::ifstream f(entry.path(), std::ios::binary);
-    const std::vector<uint8_t> in((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    EXPECT_TRUE(varnFrameFuzzOne(in.data(), in.size()).consistent) << entry.path();
+  for (const VarnSeed& seed : varnReadCorpus(VARN_MGMT_FRAME_CORPUS)) {
+    const std::vector<uint8_t>& in = seed.bytes;
+    EXPECT_TRUE(varnFrameFuzzOne(in.data(), in.size()).consistent) << seed.name;
     ++seeds;
   }
   EXPECT_GE(seeds, 10u);
