@@ -31,8 +31,10 @@ for t in "${targets[@]}"; do
   # Findings are written into build/fuzz/findings; add a finding to the seeds once fixed.
   mkdir -p build/fuzz/findings
   rm -f build/fuzz/findings/"$t"-*
+  # The whole output stays in build/fuzz/<target>.log (a finding's stack is there).
   "$bin" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 -close_fd_mask=3 \
-    -artifact_prefix=build/fuzz/findings/"$t"- "$dir" 2>&1 | grep -E "^(Done|stat::number_of_executed_units|==[0-9]+==ERROR|SUMMARY)" || true
+    -artifact_prefix=build/fuzz/findings/"$t"- "$dir" > build/fuzz/"$t".log 2>&1 || true
+  grep -E "^(Done|stat::number_of_executed_units|==[0-9]+==ERROR|SUMMARY)" build/fuzz/"$t".log || true
   if ls build/fuzz/findings/"$t"-* > /dev/null 2>&1; then
     echo "FAIL: $t found inputs that break it: $(ls build/fuzz/findings/"$t"-*)"
     exit 1

@@ -40,6 +40,14 @@ inline bool isNameOfALoad(const uint8_t* p, size_t n, const char* reported, size
   return false;
 }
 
+inline bool readable(varn_socket s, int64_t waitUs) {
+  if (!varn_socket_valid(s)) return false;
+  fd_set r;
+  FD_ZERO(&r);
+  FD_SET(s, &r);
+  return varn_select(int(s) + 1, &r, nullptr, waitUs) > 0;
+}
+
 }  // namespace mgmtfuzz
 
 inline VarnMgmtRequestFuzzResult varnMgmtRequestFuzzOne(const uint8_t* data, size_t size) {
@@ -73,8 +81,16 @@ inline VarnMgmtRequestFuzzResult varnMgmtRequestFuzzOne(const uint8_t* data, siz
     if (varn_send_all(pair[1], p, n) != 0) return {false, 0, 0, 0};
     char before[kReported];
     std::memcpy(before, reported, sizeof before);
+    // As the main loop does: serve once the piece is there to read, and again should a
+    // receive have been interrupted before taking it.
     VARNMgmtRequests q;
-    serve(&q);
+    for (int turn = 0; turn < 100 && readable(c.socket, turn == 0 ? 1000000 : 0); ++turn) {
+      VARNMgmtRequests one;
+      serve(&one);
+      q.deviceList |= one.deviceList;
+      q.telemetry |= one.telemetry;
+      q.loadAll |= one.loadAll;
+    }
     const bool terminated = std::memchr(reported, 0, sizeof reported) != nullptr;
     const bool startsList = n >= 4 && (std::memcmp(p, "VNRS", 4) == 0 || std::memcmp(p, "VNDL", 4) == 0);
     const bool startsLoad = n >= 5 && std::memcmp(p, "VNLB", 4) == 0 && 5u + p[4] <= n;
