@@ -418,17 +418,15 @@ TEST(AxiBridge, ClientThatStopsReadingIsDroppedAndServiceGoesOn) {
   std::thread pump([&] {
     for (int k = 0; k < 400 && rig.log.count("Client Dropped\n") == 0; ++k) rig.fpga->sendRaw(burst.data(), burst.size());
   });
-  // Meanwhile another client is served as usual: the bridge never waits for the deaf one.
-  double slowestMs = 0;
+  // Meanwhile another client is served as usual: the bridge never waits for the deaf
+  // one (a bridge stuck on its full socket would leave these reads to time out).
   for (int i = 0; i < 2000 && rig.log.count("Client Dropped\n") == 0; ++i) {
     uint32_t v = 0;
-    uint64_t t0 = varn_monotonic_ns();
     ASSERT_EQ(VARNAXIRead(other, &v, 0x88), 0);
-    slowestMs = std::max(slowestMs, double(varn_monotonic_ns() - t0) / 1e6);
+    ASSERT_EQ(v, 0x8888u);
   }
   EXPECT_TRUE(rig.log.waitFor("Client Dropped\n", 1, 20000));
   pump.join();
-  EXPECT_LT(slowestMs, 500.0);
   EXPECT_EQ(rig.log.count("Client 0 does not take its answers"), 1);
   EXPECT_EQ(VARNAXIBridgeStatus(rig.bridge, nullptr, nullptr), 0) << "losing the last client ends nothing";
   EXPECT_EQ(rig.log.count("Lost all clients"), 0);
