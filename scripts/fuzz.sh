@@ -36,8 +36,9 @@ for t in "${targets[@]}"; do
     -artifact_prefix=build/fuzz/findings/"$t"- "$dir" > build/fuzz/"$t".log 2>&1 || true
   grep -E "^(Done|stat::number_of_executed_units|==[0-9]+==ERROR|SUMMARY)" build/fuzz/"$t".log || true
   # (An input that merely ran slowly on a busy machine is kept as slow-unit-*, not a finding.)
-  if ls build/fuzz/findings/"$t"-{crash,leak,timeout,oom}-* > /dev/null 2>&1; then
-    echo "FAIL: $t found inputs that break it: $(ls build/fuzz/findings/"$t"-{crash,leak,timeout,oom}-* 2>/dev/null)"
+  found=$(find build/fuzz/findings -name "$t-crash-*" -o -name "$t-leak-*" -o -name "$t-timeout-*" -o -name "$t-oom-*")
+  if [ -n "$found" ]; then
+    echo "FAIL: $t found inputs that break it: $found"
     exit 1
   fi
 done
