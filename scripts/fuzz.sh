@@ -3,7 +3,9 @@
 # (clang, ASan + UBSan, coverage in every library), starts from the target's seed
 # corpus (the map below, copied, so new inputs stay in build/fuzz/corpus/<target>) and
 # fails on the first finding.
-# usage: scripts/fuzz.sh TARGET|all [SECONDS]     (default 60 seconds per target)
+# usage: scripts/fuzz.sh TARGET|all [SECONDS] [RUNS]
+#   SECONDS per target (default 60); RUNS ends a target sooner, after that many inputs
+#   (the long campaign: scripts/fuzz.sh all 3600 10000000).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # Each target and the folder of its seed corpus.
@@ -12,8 +14,9 @@ declare -A seeds=([xvc_stream_fuzz]=fuzz/xvc/corpus [mgmt_request_fuzz]=fuzz/mgm
   [controller_fuzz]=fuzz/controller/corpus [cli_fuzz]=fuzz/cli/corpus)
 target=${1:-}
 seconds=${2:-60}
+runs=${3:--1}
 if [ -z "$target" ] || { [ "$target" != all ] && [ -z "${seeds[$target]:-}" ]; }; then
-  echo "usage: scripts/fuzz.sh TARGET|all [SECONDS]; targets: ${!seeds[*]}" >&2
+  echo "usage: scripts/fuzz.sh TARGET|all [SECONDS] [RUNS]; targets: ${!seeds[*]}" >&2
   exit 2
 fi
 targets=("$target")
@@ -32,7 +35,7 @@ for t in "${targets[@]}"; do
   mkdir -p build/fuzz/findings
   rm -f build/fuzz/findings/"$t"-*
   # The whole output stays in build/fuzz/<target>.log (a finding's stack is there).
-  "$bin" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 -close_fd_mask=3 \
+  "$bin" -max_total_time="$seconds" -runs="$runs" -max_len=4096 -print_final_stats=1 -close_fd_mask=3 \
     -artifact_prefix=build/fuzz/findings/"$t"- "$dir" > build/fuzz/"$t".log 2>&1 || true
   grep -E "^(Done|stat::number_of_executed_units|==[0-9]+==ERROR|SUMMARY)" build/fuzz/"$t".log || true
   # (An input that merely ran slowly on a busy machine is kept as slow-unit-*, not a finding.)
