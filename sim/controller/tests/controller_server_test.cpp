@@ -83,6 +83,10 @@ class Server : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(server->start(&error)) << error;
     ASSERT_TRUE(host.connect(server->port()));
+    // Faults posted before the server has taken the connection would go to no
+    // connection (and be dropped with it): wait until it has.
+    for (int i = 0; i < 2000 && server->connections() == 0; ++i) varn_sleep_ms(5);
+    ASSERT_EQ(server->connections(), 1u);
   }
   ctltest::FakeChain chain;
   ControllerConfig cfg;
