@@ -180,7 +180,13 @@ TEST_F(Validate, TheFileIsClosedOnEveryPath) {
     ASSERT_EQ(VARNJtagBitstreamIsValidForDevice(&vu9p, 0, enc.c_str()), 0) << i;
     ASSERT_EQ(VARNJtagBitstreamIsValidForDevice(&vu9p, 0, dir.path("absent.bit").c_str()), 8) << i;
   }
+#ifndef _WIN32
   EXPECT_EQ(openFiles(), before);
+#else
+  // Under wine /proc/self/fd is the emulator's own, which opens descriptors as it
+  // pleases; the closing is the same code as on Linux, where this is checked.
+  (void)before;
+#endif
 }
 
 TEST_F(Validate, EachDeviceChoosesItsOwnFileFromTheList) {
