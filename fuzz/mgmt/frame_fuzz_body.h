@@ -1,7 +1,8 @@
 // The body of the management-frame fuzzer, shared with a replay test: the input is
 // parsed whole, then fed to a FrameReader in pieces of every size from 1 up; every way
-// must give the same frames and end the same way, and the parser must stay inside what
-// it was given (ASan checks that).
+// must give the same frames and end the same way (so the reader's waiting for the bytes
+// a frame needs skips no answer), and the parser must stay inside what it was given
+// (ASan checks that).
 #pragma once
 
 #include <cstddef>
@@ -35,6 +36,7 @@ inline VarnFrameFuzzResult varnFrameFuzzOne(const uint8_t* data, size_t size) {
     }
     wholeError = r == ParseResult::Error;
     if (wholeError && error.empty()) return {false, 0};
+    if (r == ParseResult::NeedMore && used <= size - at) return {false, 0};
     break;
   }
   result.frames = lengths.size();

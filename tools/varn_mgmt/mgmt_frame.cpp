@@ -62,10 +62,16 @@ bool telemetryRecord(const uint8_t* rec, size_t len, TelemetryRecord* t, std::st
   return true;
 }
 
+std::string tooLong() { return "frame longer than " + std::to_string(kMaxFrameBytes) + " bytes"; }
+
 }  // namespace
 
 ParseResult parseFrame(const uint8_t* data, size_t length, Frame* out, size_t* used, std::string* error) {
-  if (length < 5) return ParseResult::NeedMore;
+  auto needMore = [used](size_t need) {
+    *used = need;
+    return ParseResult::NeedMore;
+  };
+  if (length < 5) return needMore(5);
   Frame f;
   if (std::memcmp(data, "VNDL", 4) == 0) {
     f.kind = Frame::Kind::DeviceList;
@@ -80,14 +86,18 @@ ParseResult parseFrame(const uint8_t* data, size_t length, Frame* out, size_t* u
   const size_t boards = data[4];
   size_t at = 5;
   for (size_t b = 0; b < boards; ++b) {
-    if (at >= length) return length >= kMaxFrameBytes ? ParseResult::Error : ParseResult::NeedMore;
+    if (at >= length) {
+      if (length < kMaxFrameBytes) return needMore(at + 1);
+      *error = tooLong();
+      return ParseResult::Error;
+    }
     const size_t devices = data[at++];
     if (f.kind == Frame::Kind::DeviceList)
       f.devices.emplace_back(devices);
     else
       f.telemetry.emplace_back(devices);
     for (size_t d = 0; d < devices; ++d) {
-      if (at >= length) return ParseResult::NeedMore;
+      if (at >= length) return needMore(at + 1);
       const size_t len = data[at];
       if (len == 0) {
         *error = "empty record at " + where(b, d);
@@ -95,10 +105,10 @@ ParseResult parseFrame(const uint8_t* data, size_t length, Frame* out, size_t* u
       }
       if (at + len > length) {
         if (at + len > kMaxFrameBytes) {
-          *error = "frame longer than " + std::to_string(kMaxFrameBytes) + " bytes";
+          *error = tooLong();
           return ParseResult::Error;
         }
-        return ParseResult::NeedMore;
+        return needMore(at + len);
       }
       std::string why;
       const bool ok = f.kind == Frame::Kind::DeviceList ? deviceRecord(data + at, len, &f.devices[b][d], &why)
@@ -116,11 +126,13 @@ ParseResult parseFrame(const uint8_t* data, size_t length, Frame* out, size_t* u
 }
 
 ParseResult FrameReader::next(Frame* out, std::string* error) {
+  if (buffer_.size() < need_ && buffer_.size() < kMaxFrameBytes) return ParseResult::NeedMore;
   size_t used = 0;
   const ParseResult r = parseFrame(buffer_.data(), buffer_.size(), out, &used, error);
+  need_ = r == ParseResult::NeedMore ? used : 0;
   if (r == ParseResult::Frame) buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(used));
   if (r == ParseResult::NeedMore && buffer_.size() >= kMaxFrameBytes) {
-    *error = "frame longer than " + std::to_string(kMaxFrameBytes) + " bytes";
+    *error = tooLong();
     return ParseResult::Error;
   }
   return r;

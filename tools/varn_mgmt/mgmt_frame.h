@@ -46,10 +46,12 @@ enum class ParseResult { NeedMore, Frame, Error };
 constexpr size_t kMaxFrameBytes = 1 << 20;
 
 // Parses one frame at the start of data. Frame: *out holds it and *used its length.
+// NeedMore: *used is the length the data must reach before the answer can change.
 // Error: *error says why (the stream cannot be resynchronised; close the connection).
 ParseResult parseFrame(const uint8_t* data, size_t length, Frame* out, size_t* used, std::string* error);
 
-// Frames from a stream fed in pieces of any size.
+// Frames from a stream fed in pieces of any size. A frame that arrives a few bytes at a
+// time is parsed again only once the bytes it was waiting for are there, not on every piece.
 class FrameReader {
  public:
   void feed(const uint8_t* data, size_t length) { buffer_.insert(buffer_.end(), data, data + length); }
@@ -57,6 +59,7 @@ class FrameReader {
 
  private:
   std::vector<uint8_t> buffer_;
+  size_t need_ = 0;
 };
 
 // "loaded", "programming", ... for a device state byte (several names when several bits are set).

@@ -98,9 +98,13 @@ TEST(MgmtFrame, ParsesBothFramesWholeAndInEveryCut) {
   EXPECT_DOUBLE_EQ(f.telemetry[0][0].slrs[2].vccint, 0.85);
   EXPECT_TRUE(f.telemetry[0][1].slrs.empty());
 
-  // Every prefix needs more; every cut of the stream gives the same two frames.
-  for (size_t n = 0; n < deviceList().size(); ++n)
-    EXPECT_EQ(parseFrame(stream.data(), n, &f, &used, &error), ParseResult::NeedMore) << n;
+  // Every prefix needs more, and names a length beyond itself and within the frame.
+  // Every cut of the stream gives the same two frames.
+  for (size_t n = 0; n < deviceList().size(); ++n) {
+    ASSERT_EQ(parseFrame(stream.data(), n, &f, &used, &error), ParseResult::NeedMore) << n;
+    EXPECT_GT(used, n);
+    EXPECT_LE(used, deviceList().size());
+  }
   const VarnFrameFuzzResult r = varnFrameFuzzOne(stream.data(), stream.size());
   EXPECT_TRUE(r.consistent);
   EXPECT_EQ(r.frames, 2u);
